@@ -1,0 +1,111 @@
+// The control logic of a programming run: the port scan, the block server and
+// the run state machine, stepped once per 100 ms timer tick.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "frame_codec.h"
+#include "programmer_state.h"
+#include "serial_link.h"
+#include "serial_port.h"
+#include "window_ops.h"
+
+namespace tarnwick {
+
+enum RunState : std::int32_t {
+  RunStart = 0,
+  RunConnecting = 1,
+  RunConnected = 2,
+  RunProgramming = 3,
+  RunIdle = 4,
+};
+
+enum ConnectStep : std::int32_t {
+  StepFirstPort = 0,
+  StepOpenPort = 1,
+  StepProbe = 2,
+  StepNextPort = 3,
+};
+
+enum ScanResult : int {
+  ScanRunning = 0,
+  ScanConnected = 1,
+  ScanAllPortsFailed = 2,
+  ScanStopped = 3,
+};
+
+// What PollResult reports.
+inline constexpr int kResultNone = 0;
+inline constexpr int kResultSuccess = 1;
+inline constexpr int kResultFailure = 2;
+
+inline constexpr std::array<const char*, 4> kPortNames = {"COM1", "COM2", "COM3", "COM4"};
+inline constexpr std::uint32_t kProbeLimit = 100;
+inline constexpr std::uint32_t kHandshakeInterval = 5;
+inline constexpr std::uint8_t kSequenceMask = 0x3F;
+inline constexpr std::array<const char*, 4> kSpinnerGlyphs = {"-", "\\", "|", "/"};
+
+inline constexpr const char* kTextIdle = "Idle";
+inline constexpr const char* kTextOpenFile = "Open File";
+inline constexpr const char* kTextStop = "Stop";
+inline constexpr const char* kTextConnected = "Connected";
+inline constexpr const char* kTextDone = "Done";
+inline constexpr const char* kTextNoTimer = "Not enough timers available for this window";
+inline constexpr const char* kTextCannotConnect = "  Can not Connect To Device!    ";
+inline constexpr const char* kTextSucceeded = "   Programming Device Succeed!   ";
+inline constexpr const char* kTextFailed = "   Programming Device Fail!    ";
+
+// One per process: owns the run's record, the serial link and the scan
+// counters, and talks to the window only through WindowOps.
+class ProgrammerEngine {
+ public:
+  ProgrammerEngine(SerialPort& port, WindowOps& window) : link_(port), window_(window) {}
+  ProgrammerEngine(const ProgrammerEngine&) = delete;
+  ProgrammerEngine& operator=(const ProgrammerEngine&) = delete;
+
+  // The dialog's initialisation: zeroes the run's state, disables Program and Stop.
+  void OnInitDialog();
+
+  // Load File, before the file chooser opens: status "Open File".
+  void OnLoadFileStarted();
+  // Load File, once the operator chose `path`: reads and descrambles the image,
+  // shows its length and enables Program; on failure shows why in a box with
+  // the stop icon and changes nothing else. Returns whether it loaded.
+  bool LoadFile(const std::string& path);
+
+  void OnProgram();
+  void OnStop();
+  void OnTimer();
+  // Leaving through Exit: the port is closed if it is open.
+  void OnExit() { link_.ClosePort(); }
+
+  // The steps behind the handlers, public so that tests can drive them.
+  void StepRun();
+  ScanResult StepConnection();
+  int PollResult();
+  void ReceiveFrames();
+  void DispatchPacket();
+  void ServeBlock(std::uint8_t requestByte);
+
+  ProgrammerState& state() { return state_; }
+  const ProgrammerState& state() const { return state_; }
+  SerialLink& link() { return link_; }
+  std::uint32_t portIndex() const { return portIndex_; }
+  std::uint32_t probeAttempts() const { return probeAttempts_; }
+
+ private:
+  ProgrammerState state_;
+  SerialLink link_;
+  WindowOps& window_;
+  FrameParser parser_;
+  std::uint32_t portIndex_ = 0;
+  std::uint32_t probeAttempts_ = 0;
+  // A result with a non-zero status arrived and is not yet reported.
+  bool failedResultPending_ = false;
+  // The failure box is open; ticks meanwhile must not open another.
+  bool failureBoxShowing_ = false;
+};
+
+}  // namespace tarnwick

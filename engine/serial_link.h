@@ -1,0 +1,65 @@
+// The program's one serial port: open, configure, send frames, poll, close.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "programmer_state.h"
+#include "serial_port.h"
+
+namespace tarnwick {
+
+inline constexpr std::size_t kMaxPollBytes = 200;
+inline constexpr std::size_t kFrameBufferSize = 256;
+// Bytes the link holds for a port that takes a write only in part. Far more
+// than a tick ever sends (a handshake and a few 133-byte blocks).
+inline constexpr std::size_t kSendQueueSize = 8192;
+
+enum class WriteChannel { Block, Handshake };
+
+class SerialLink {
+ public:
+  explicit SerialLink(SerialPort& port) : port_(port) {}
+  SerialLink(const SerialLink&) = delete;
+  SerialLink& operator=(const SerialLink&) = delete;
+
+  // Opens a port by its operator name ("COM1" to "COM4"). Does not close a
+  // port that is still open; the caller closes each before moving on.
+  bool OpenPort(const char* portName);
+  void ConfigurePort();
+
+  // Hands a whole frame to the port without waiting. What the port cannot take
+  // now waits in the link's own queue, behind which later frames line up, so
+  // frames reach the line whole and in the order of the calls. A frame that
+  // does not fit in the queue is not sent at all (never a part of it).
+  void SendFrame(WriteChannel channel, const std::uint8_t* frame, std::size_t length);
+  // Builds the 14-byte handshake frame and sends it on the handshake channel.
+  void SendHandshake();
+  // Takes at most 200 of the bytes waiting into state.rxBytes and returns how
+  // many; reads nothing when nothing waits. Also goes on sending the queue.
+  std::uint32_t PollReceive(ProgrammerState& state);
+  // Closes the port if one is open; otherwise does nothing.
+  void ClosePort();
+
+  bool IsOpen() const { return open_; }
+  std::size_t PendingBytes() const { return pendingLength_; }
+
+ private:
+  void FlushPending();
+  void Enqueue(const std::uint8_t* data, std::size_t length);
+
+  SerialPort& port_;
+  bool open_ = false;
+  std::array<std::uint8_t, kFrameBufferSize> handshakeFrame_{};
+  std::uint32_t blockBytesWritten_ = 0;
+  std::uint32_t handshakeBytesWritten_ = 0;
+  std::uint32_t bytesRead_ = 0;
+
+  // Ring buffer of bytes handed to the link but not yet taken by the port.
+  std::array<std::uint8_t, kSendQueueSize> pending_{};
+  std::size_t pendingStart_ = 0;
+  std::size_t pendingLength_ = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,42 @@
+// What the engine needs of a serial port. Each platform has a real backend;
+// no call may block or wait for the line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarnwick {
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens the port the operator knows as `portName` ("COM1" to "COM4") for
+  // reading and writing, exclusively and without blocking. False when it does
+  // not exist, cannot be opened, or another program holds it.
+  virtual bool Open(const char* portName) = 0;
+
+  // 4800 baud, 8 data bits, 1 stop bit, binary, parity checking off, RTS held
+  // off, any break on the transmit line ended. Everything else the port had
+  // (parity scheme, flow control, DTR handling) is kept. Failures are ignored.
+  virtual void Configure() = 0;
+
+  // Hands up to `length` bytes to the operating system without waiting and
+  // returns how many it took (0 when it can take none now), or -1 when the
+  // port has failed for good (the device behind it went away).
+  virtual std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) = 0;
+
+  // Received bytes waiting to be read; 0 when none or on any error.
+  virtual std::size_t BytesWaiting() = 0;
+
+  // Reads at most `count` of the waiting bytes without waiting; returns how
+  // many were read (0 on error).
+  virtual std::size_t Read(std::uint8_t* out, std::size_t count) = 0;
+
+  virtual void Close() = 0;
+
+  // Why the last Open failed, in the operating system's words; empty if unknown.
+  virtual const char* LastError() const { return ""; }
+};
+
+}  // namespace tarnwick
