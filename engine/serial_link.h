@@ -43,6 +43,8 @@ class SerialLink {
   void ClosePort();
 
   bool IsOpen() const { return open_; }
+  // Why the last OpenPort failed, in the operating system's words; may be empty.
+  const char* LastOpenError() const { return port_.LastError(); }
   std::size_t PendingBytes() const { return pendingLength_; }
 
  private:

@@ -1,0 +1,196 @@
+// A scripted serial port and a window that records what the engine shows,
+// for driving the engine tick by tick.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame_codec.h"
+#include "run_machine.h"
+
+namespace tarnwick::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Device frames follow the host-frame rule: count byte 0, body = value + checksum.
+inline Bytes DeviceFrame(std::uint8_t command, std::uint8_t value) {
+  return {0x33, 0xBB, command, 0x00, value, static_cast<std::uint8_t>(command + value)};
+}
+inline Bytes Request(std::uint8_t sequence) { return DeviceFrame(0x80, sequence); }
+inline Bytes Result(std::uint8_t status) { return DeviceFrame(0x81, status); }
+
+inline Bytes Handshake() {
+  Bytes frame(kHandshakeFrameLength);
+  BuildFrame(handshakeSource.data(), frame.data(), kHandshakeDataLength);
+  return frame;
+}
+
+class FakeSerialPort : public SerialPort {
+ public:
+  bool Open(const char* portName) override {
+    opened.push_back(portName);
+    EXPECT_FALSE(isOpen) << "opened " << portName << " while another port was open";
+    const std::string name(portName);
+    isOpen = name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4' &&
+             openable[static_cast<std::size_t>(name[3] - '1')];
+    if (isOpen) openPort = name;
+    return isOpen;
+  }
+  void Configure() override {
+    EXPECT_TRUE(isOpen);
+    ++configures;
+  }
+  std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
+    EXPECT_TRUE(isOpen) << "write on a closed port";
+    writes.emplace_back(data, data + length);
+    if (onWrite) onWrite(writes.back());
+    return static_cast<std::ptrdiff_t>(length);
+  }
+  std::size_t BytesWaiting() override { return incoming.size(); }
+  std::size_t Read(std::uint8_t* out, std::size_t count) override {
+    ++reads;
+    std::size_t i = 0;
+    for (; i < count && !incoming.empty(); ++i) {
+      out[i] = incoming.front();
+      incoming.pop_front();
+    }
+    return i;
+  }
+  void Close() override {
+    EXPECT_TRUE(isOpen) << "closed a port that was not open";
+    isOpen = false;
+    ++closes;
+  }
+  const char* LastError() const override { return "no such device"; }
+
+  void Deliver(const Bytes& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+  int HandshakesWritten() const {
+    int count = 0;
+    for (const auto& write : writes) count += write == Handshake() ? 1 : 0;
+    return count;
+  }
+  // Block frames written, in order (anything that is not the handshake).
+  std::vector<Bytes> Blocks() const {
+    std::vector<Bytes> blocks;
+    for (const auto& write : writes) {
+      if (write != Handshake()) blocks.push_back(write);
+    }
+    return blocks;
+  }
+
+  std::array<bool, 4> openable{false, false, false, false};
+  bool isOpen = false;
+  std::string openPort;
+  std::vector<std::string> opened;
+  int configures = 0, closes = 0, reads = 0;
+  std::vector<Bytes> writes;
+  std::deque<std::uint8_t> incoming;
+  std::function<void(const Bytes&)> onWrite;
+};
+
+class RecordingWindow : public WindowOps {
+ public:
+  void SetStatusText(const char* text) override {
+    status = text;
+    statuses.push_back(text);
+    detail.clear();
+  }
+  void SetStatusDetail(const char* text) override { detail = text; }
+  void SetReadout(int controlId, std::uint32_t value) override { readouts[controlId] = value; }
+  void EnableControl(int controlId, bool isEnabled) override { enabled[controlId] = isEnabled; }
+  void SetProgressRange(std::uint32_t maximum) override { progressMax = maximum; }
+  void SetProgressPosition(std::uint32_t position) override {
+    progressPosition = position;
+    positions.push_back(position);
+  }
+  bool StartTimer() override {
+    ++timerStarts;
+    timerRunning = timerCanStart;
+    return timerCanStart;
+  }
+  void KillTimer() override {
+    ++timerKills;
+    timerRunning = false;
+  }
+  void ShowMessage(const char* text, MessageIcon icon) override {
+    messages.push_back({text, icon});
+    ++openBoxes;
+    if (whileBoxOpen) whileBoxOpen(text);
+    --openBoxes;
+  }
+  void DestroyMainWindow() override {
+    destroyed = true;
+    timerRunning = false;
+  }
+
+  bool IsEnabled(int controlId) const {
+    const auto it = enabled.find(controlId);
+    return it != enabled.end() && it->second;
+  }
+
+  struct Message {
+    std::string text;
+    MessageIcon icon;
+  };
+  std::string status = "Idle";
+  std::string detail;
+  std::vector<std::string> statuses;
+  std::map<int, std::uint32_t> readouts;
+  std::map<int, bool> enabled;
+  std::uint32_t progressMax = 0, progressPosition = 0;
+  std::vector<std::uint32_t> positions;
+  bool timerCanStart = true, timerRunning = false, destroyed = false;
+  int timerStarts = 0, timerKills = 0, openBoxes = 0;
+  std::vector<Message> messages;
+  // Runs while a box is "open": the place to deliver ticks, as a nested loop would.
+  std::function<void(const std::string&)> whileBoxOpen;
+};
+
+// An engine with a fake port and a recording window.
+struct EngineHarness {
+  EngineHarness() { engine->OnInitDialog(); }
+
+  void SetImage(const Bytes& image) {
+    std::copy(image.begin(), image.end(), engine->state().imageData.begin());
+    engine->state().imageLength = static_cast<std::uint32_t>(image.size());
+    window.EnableControl(IdProgram, true);
+  }
+  // One timer message, as the window would deliver it.
+  void Tick(int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      if (window.timerRunning && !window.destroyed) engine->OnTimer();
+    }
+  }
+  // Program on a fresh engine with a device on COM1 that answers the first
+  // handshake with a request for block 0; returns with the run programming.
+  void ConnectOnCom1() {
+    port.openable[0] = true;
+    engine->OnProgram();
+    Tick(2);  // first port, open COM1
+    port.Deliver(Request(0));
+    Tick();  // probe tick: handshake, poll, block 0 served
+    Tick();  // "Connected"
+    Tick();  // the pause before polling
+    ASSERT_EQ(engine->state().runState, RunProgramming);
+  }
+
+  FakeSerialPort port;
+  RecordingWindow window;
+  std::unique_ptr<ProgrammerEngine> engine = std::make_unique<ProgrammerEngine>(port, window);
+};
+
+inline Bytes Pattern(std::size_t length) {
+  Bytes bytes(length);
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  return bytes;
+}
+
+}  // namespace tarnwick::testing
