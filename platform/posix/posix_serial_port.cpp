@@ -1,0 +1,109 @@
+#include "posix_serial_port.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "line_settings.h"
+
+namespace tarnwick {
+namespace {
+
+std::string Describe(const std::string& path, int error) { return path + ": " + std::strerror(error); }
+
+}  // namespace
+
+PosixSerialPort::PosixSerialPort(PortMap map) : map_(std::move(map)) {}
+
+PosixSerialPort::~PosixSerialPort() { Close(); }
+
+bool PosixSerialPort::Open(const char* portName) {
+  Close();  // never leak a descriptor, whatever the caller did before
+  const char* name = portName != nullptr ? portName : "";
+  const std::string& path = map_.DeviceFor(name);
+  if (path.empty()) {
+    lastError_ = std::string("no serial device is mapped to ") + name;
+    return false;
+  }
+
+  // O_NONBLOCK also keeps the open itself from waiting for carrier detect.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    lastError_ = Describe(path, errno);
+    return false;
+  }
+  if (!::isatty(fd)) {
+    lastError_ = path + ": not a serial port";
+    ::close(fd);
+    return false;
+  }
+  // The lock comes before TIOCEXCL so that a failed open leaves the port as
+  // it found it.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    lastError_ = error == EWOULDBLOCK ? path + ": in use by another program" : Describe(path, error);
+    ::close(fd);
+    return false;
+  }
+  if (::ioctl(fd, TIOCEXCL) != 0) {
+    lastError_ = Describe(path, errno);
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  lastError_.clear();
+  return true;
+}
+
+void PosixSerialPort::Configure() {
+  if (fd_ < 0) return;
+  termios settings{};
+  if (::tcgetattr(fd_, &settings) == 0) {
+    MakeLineSettings(settings);
+    ::tcsetattr(fd_, TCSANOW, &settings);
+  }
+  // Pseudo-terminals have no modem lines and refuse this (ENOTTY or EINVAL).
+  int rts = TIOCM_RTS;
+  ::ioctl(fd_, TIOCMBIC, &rts);
+  ::ioctl(fd_, TIOCCBRK);
+}
+
+std::ptrdiff_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t length) {
+  if (fd_ < 0) return -1;
+  if (length == 0) return 0;
+  // A terminal never raises SIGPIPE; a device that went away fails with EIO or ENXIO.
+  const ssize_t written = ::write(fd_, data, length);
+  if (written >= 0) return written;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+  return -1;
+}
+
+std::size_t PosixSerialPort::BytesWaiting() {
+  if (fd_ < 0) return 0;
+  int waiting = 0;
+  if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;
+  return static_cast<std::size_t>(waiting);
+}
+
+std::size_t PosixSerialPort::Read(std::uint8_t* out, std::size_t count) {
+  if (fd_ < 0 || count == 0) return 0;
+  const ssize_t got = ::read(fd_, out, count);
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+void PosixSerialPort::Close() {
+  if (fd_ < 0) return;
+  // Another program may still hold the terminal open; don't leave it locked
+  // against everyone once we are done with it.
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);  // also releases the flock
+  fd_ = -1;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,40 @@
+// The serial port on POSIX systems, on termios.
+//
+// Operator names ("COM1".."COM4") go through a PortMap to device paths. A port
+// is opened without blocking and without becoming the controlling terminal,
+// and exclusively: TIOCEXCL keeps other programs out, an advisory flock keeps
+// out other copies of this program (and anything else that locks ports).
+// Every call returns at once. A device that goes away while open (a USB
+// adapter pulled, the far end of a pseudo-terminal closed) reads as silence
+// and fails writes, like a device that does not answer.
+#pragma once
+
+#include <string>
+
+#include "port_map.h"
+#include "serial_port.h"
+
+namespace tarnwick {
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  explicit PosixSerialPort(PortMap map);
+  ~PosixSerialPort() override;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+  bool Open(const char* portName) override;
+  void Configure() override;
+  std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
+  std::size_t BytesWaiting() override;
+  std::size_t Read(std::uint8_t* out, std::size_t count) override;
+  void Close() override;
+  const char* LastError() const override { return lastError_.c_str(); }
+
+ private:
+  PortMap map_;
+  int fd_ = -1;
+  std::string lastError_;
+};
+
+}  // namespace tarnwick

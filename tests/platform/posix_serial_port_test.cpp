@@ -1,0 +1,395 @@
+// The serial link on the POSIX backend, against real pseudo-terminals: the
+// test plays the device on the master side.
+#include "posix_serial_port.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "frame_codec.h"
+#include "pty_pair.h"
+#include "serial_link.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::PtyPair;
+
+// The real port, watched: counts reads and notices writes the OS took only in part.
+class WatchedPort : public SerialPort {
+ public:
+  explicit WatchedPort(PosixSerialPort& real) : real_(real) {}
+  bool Open(const char* portName) override { return real_.Open(portName); }
+  void Configure() override { real_.Configure(); }
+  std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
+    const std::ptrdiff_t taken = real_.Write(data, length);
+    if (taken > 0 && static_cast<std::size_t>(taken) < length) ++partialWrites;
+    return taken;
+  }
+  std::size_t BytesWaiting() override { return real_.BytesWaiting(); }
+  std::size_t Read(std::uint8_t* out, std::size_t count) override {
+    ++reads;
+    return real_.Read(out, count);
+  }
+  void Close() override { real_.Close(); }
+
+  int reads = 0;
+  int partialWrites = 0;
+
+ private:
+  PosixSerialPort& real_;
+};
+
+PortMap MapCom1To(const std::string& path) {
+  PortMap map;
+  map.devices[0] = path;
+  return map;
+}
+
+std::vector<std::uint8_t> Counting(std::size_t count, std::size_t first = 0) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(first + i);
+  return bytes;
+}
+
+class PosixLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok()) << "no pseudo-terminal: " << std::strerror(errno);
+  }
+  void OpenAndConfigure() {
+    ASSERT_TRUE(link.OpenPort("COM1")) << port.LastError();
+    link.ConfigurePort();
+  }
+  void WaitForWaiting(std::size_t count) {
+    ASSERT_TRUE(PtyPair::WaitUntil([&] { return port.BytesWaiting() >= count; }))
+        << "only " << port.BytesWaiting() << " of " << count << " bytes arrived";
+  }
+  std::vector<std::uint8_t> Received(std::uint32_t count) const {
+    return {state->rxBytes.begin(), state->rxBytes.begin() + count};
+  }
+
+  PtyPair pty;
+  PosixSerialPort port{MapCom1To(pty.slavePath())};
+  WatchedPort watched{port};
+  SerialLink link{watched};
+  std::unique_ptr<ProgrammerState> state = std::make_unique<ProgrammerState>();
+};
+
+TEST_F(PosixLinkTest, PollTakesAtMost200AndLeavesTheRestForLaterPolls) {
+  OpenAndConfigure();
+  const auto bytes = Counting(250);  // every value from 0 to 249, control bytes included
+  pty.DeviceSends(bytes);
+  WaitForWaiting(250);
+  ASSERT_EQ(link.PollReceive(*state), 200u);
+  EXPECT_EQ(Received(200), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 200));
+
+  // The other 50 come with whatever arrived since.
+  const auto later = Counting(30, 250);
+  pty.DeviceSends(later);
+  WaitForWaiting(80);
+  ASSERT_EQ(link.PollReceive(*state), 80u);
+  auto expected = std::vector<std::uint8_t>(bytes.begin() + 200, bytes.end());
+  expected.insert(expected.end(), later.begin(), later.end());
+  EXPECT_EQ(Received(80), expected);
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+}
+
+TEST_F(PosixLinkTest, PollTakesExactlyWhatWaits) {
+  OpenAndConfigure();
+  pty.DeviceSends(Counting(37, 100));
+  WaitForWaiting(37);
+  ASSERT_EQ(link.PollReceive(*state), 37u);
+  EXPECT_EQ(Received(37), Counting(37, 100));
+}
+
+TEST_F(PosixLinkTest, NothingWaitingMeansNoRead) {
+  OpenAndConfigure();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(link.PollReceive(*state), 0u);
+  EXPECT_EQ(watched.reads, 0);
+
+  pty.DeviceSends({0x33, 0xBB});
+  WaitForWaiting(2);
+  EXPECT_EQ(link.PollReceive(*state), 2u);
+  EXPECT_EQ(watched.reads, 1);
+}
+
+// A slave descriptor of the test's own, to set and read back the terminal's
+// settings around the port under test.
+class SlaveSide {
+ public:
+  explicit SlaveSide(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+  ~SlaveSide() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SlaveSide(const SlaveSide&) = delete;
+  SlaveSide& operator=(const SlaveSide&) = delete;
+  int fd() const { return fd_; }
+  termios Settings() const {
+    termios settings{};
+    EXPECT_EQ(::tcgetattr(fd_, &settings), 0) << std::strerror(errno);
+    return settings;
+  }
+  void Apply(const termios& settings) const { EXPECT_EQ(::tcsetattr(fd_, TCSANOW, &settings), 0) << std::strerror(errno); }
+  bool Exclusive() const {
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(fd_, TIOCGEXCL, &exclusive), 0) << std::strerror(errno);
+    return exclusive != 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// XON, XOFF, CR, LF and the interrupt and end-of-file characters are plain
+// data on this line, whatever the terminal was set to before.
+TEST_F(PosixLinkTest, EveryByteValueCrossesUntouchedInBothDirections) {
+  SlaveSide slave(pty.slavePath());
+  ASSERT_GE(slave.fd(), 0);
+  termios cooked = slave.Settings();
+  cooked.c_iflag |= IXON | IXOFF | ICRNL;
+  cooked.c_oflag |= OPOST | ONLCR;
+  cooked.c_lflag |= ICANON | ECHO | ISIG;
+  slave.Apply(cooked);
+  OpenAndConfigure();
+
+  const auto all = Counting(256);
+  pty.DeviceSends(all);
+  WaitForWaiting(256);
+  std::vector<std::uint8_t> received;
+  while (const std::uint32_t count = link.PollReceive(*state)) {
+    const auto chunk = Received(count);
+    received.insert(received.end(), chunk.begin(), chunk.end());
+  }
+  EXPECT_EQ(received, all);
+
+  link.SendFrame(WriteChannel::Block, all.data(), all.size());
+  EXPECT_EQ(pty.DeviceReceivesAtLeast(all.size()), all);
+}
+
+TEST_F(PosixLinkTest, ConfigureSetsTheLineAndKeepsTheParitySchemeAndFlowControl) {
+  SlaveSide slave(pty.slavePath());
+  ASSERT_GE(slave.fd(), 0);
+  for (const bool portsOwnBitsSet : {true, false}) {
+    SCOPED_TRACE(portsOwnBitsSet ? "parity scheme and flow control set" : "parity scheme and flow control clear");
+    termios before = slave.Settings();
+    cfsetispeed(&before, B9600);
+    cfsetospeed(&before, B9600);
+    before.c_cflag |= CSTOPB;
+    before.c_iflag |= INPCK;
+    const tcflag_t ownBits = PARODD | CMSPAR | CRTSCTS;
+    before.c_cflag = portsOwnBitsSet ? (before.c_cflag | ownBits) : (before.c_cflag & ~ownBits);
+    slave.Apply(before);
+
+    OpenAndConfigure();
+    const termios after = slave.Settings();
+    EXPECT_EQ(cfgetispeed(&after), B4800);
+    EXPECT_EQ(cfgetospeed(&after), B4800);
+    EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(after.c_cflag & (CSTOPB | PARENB), 0u);
+    EXPECT_EQ(after.c_iflag & INPCK, 0u);
+    EXPECT_EQ(after.c_cflag & ownBits, before.c_cflag & ownBits);
+    link.ClosePort();
+  }
+}
+
+TEST_F(PosixLinkTest, HandshakeIsTheSame14BytesEveryTime) {
+  OpenAndConfigure();
+  link.SendHandshake();
+  link.SendHandshake();
+  const std::vector<std::uint8_t> handshake = {0xCC, 0xDD, 0x80, 0x08, 'q', 'l', 'u', 'm',
+                                               't',  'r',  'a',  'v',  0x00, 0x04};
+  auto twice = handshake;
+  twice.insert(twice.end(), handshake.begin(), handshake.end());
+  EXPECT_EQ(pty.DeviceReceivesAtLeast(twice.size()), twice);
+}
+
+TEST_F(PosixLinkTest, HandshakeAndBlockInOneTickArriveWholeAndInOrder) {
+  OpenAndConfigure();
+  std::array<std::uint8_t, kBlockSize + 1> source{};
+  source[0] = 0x13;  // the request byte, here the XOFF character
+  for (std::size_t i = 1; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7);
+  std::array<std::uint8_t, kFrameBufferSize> block{};
+  const int length = BuildFrame(source.data(), block.data(), kBlockSize);
+
+  link.SendHandshake();
+  link.SendFrame(WriteChannel::Block, block.data(), static_cast<std::size_t>(length));
+  block.fill(0);  // the caller's buffer is free as soon as the call returns
+
+  std::vector<std::uint8_t> expected(kHandshakeFrameLength);
+  BuildFrame(handshakeSource.data(), expected.data(), kHandshakeDataLength);
+  std::vector<std::uint8_t> blockFrame(static_cast<std::size_t>(length));
+  BuildFrame(source.data(), blockFrame.data(), kBlockSize);
+  expected.insert(expected.end(), blockFrame.begin(), blockFrame.end());
+  EXPECT_EQ(pty.DeviceReceivesAtLeast(expected.size()), expected);
+}
+
+TEST_F(PosixLinkTest, WriteTheTerminalTakesOnlyInPartGoesOnAtLaterPollsWholeAndInOrder) {
+  OpenAndConfigure();
+  // The device reads nothing until the terminal's buffers are full.
+  std::vector<std::uint8_t> expected;
+  std::array<std::uint8_t, kFrameBufferSize> frame{};  // one buffer, reused for every frame
+  std::array<std::uint8_t, kBlockSize + 1> source{};
+  std::mt19937 random(7);
+  // Goes on some frames past the first refusal (the kernel may still make room
+  // for a while), and stops with bytes queued but never so many that a frame
+  // would not fit in the link's queue.
+  int framesAfterFull = -1;
+  for (int sent = 0; sent < 5000; ++sent) {
+    if (framesAfterFull >= 20 && link.PendingBytes() > 0) break;
+    if (link.PendingBytes() + kFrameOverhead + kBlockSize > kSendQueueSize) break;
+    for (auto& byte : source) byte = static_cast<std::uint8_t>(random());
+    const auto length = static_cast<std::size_t>(BuildFrame(source.data(), frame.data(), kBlockSize));
+    link.SendFrame(WriteChannel::Block, frame.data(), length);
+    expected.insert(expected.end(), frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length));
+    if (framesAfterFull >= 0) ++framesAfterFull;
+    if (framesAfterFull < 0 && link.PendingBytes() > 0) framesAfterFull = 0;
+  }
+  ASSERT_GE(framesAfterFull, 0) << "the terminal never refused a write";
+  EXPECT_GT(watched.partialWrites, 0) << "no write was taken only in part";
+  ASSERT_GT(link.PendingBytes(), 0u);
+
+  // Now the device reads while the link polls.
+  std::vector<std::uint8_t> received;
+  PtyPair::WaitUntil([&] {
+    const auto more = pty.DeviceReceives();
+    received.insert(received.end(), more.begin(), more.end());
+    link.PollReceive(*state);
+    return received.size() >= expected.size();
+  });
+  EXPECT_EQ(link.PendingBytes(), 0u);
+  ASSERT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected) << "bytes lost, doubled or out of order";
+}
+
+TEST_F(PosixLinkTest, FarEndClosingReadsAsSilence) {
+  OpenAndConfigure();
+  // Some bytes still queued in the link when the far end goes.
+  const auto block = Counting(133);
+  for (int i = 0; i < 1000 && link.PendingBytes() == 0; ++i) link.SendFrame(WriteChannel::Block, block.data(), block.size());
+  ASSERT_GT(link.PendingBytes(), 0u);
+  pty.DeviceSends({1, 2, 3});
+  pty.CloseMaster();
+
+  const auto start = std::chrono::steady_clock::now();
+  for (int tick = 0; tick < 500; ++tick) {
+    EXPECT_EQ(link.PollReceive(*state), 0u);
+    link.SendHandshake();
+    link.SendFrame(WriteChannel::Block, block.data(), block.size());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "calls must not wait";
+  EXPECT_EQ(link.PendingBytes(), 0u) << "nothing piles up for a line that is gone";
+  EXPECT_EQ(port.Write(block.data(), block.size()), -1);
+  EXPECT_EQ(watched.reads, 0);
+  link.ClosePort();
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+}
+
+TEST_F(PosixLinkTest, CloseIsOnceAndAClosedLinkDoesNothing) {
+  link.ClosePort();  // nothing open yet
+  OpenAndConfigure();
+  pty.DeviceSends({0x33, 0xBB, 0x80});
+  WaitForWaiting(3);
+  link.ClosePort();
+  link.ClosePort();
+  EXPECT_FALSE(link.IsOpen());
+
+  link.SendHandshake();
+  const auto block = Counting(133);
+  link.SendFrame(WriteChannel::Block, block.data(), block.size());
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+  EXPECT_EQ(watched.reads, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(pty.DeviceReceives().empty());
+
+  // Closed means released: the port opens again.
+  EXPECT_TRUE(link.OpenPort("COM1")) << port.LastError();
+}
+
+TEST_F(PosixLinkTest, PortThatIsHeldFailsToOpen) {
+  OpenAndConfigure();
+  // A second port object in this program, as a second copy of the program would.
+  PosixSerialPort second(MapCom1To(pty.slavePath()));
+  EXPECT_FALSE(second.Open("COM1"));
+  EXPECT_NE(std::string(second.LastError()).find(pty.slavePath()), std::string::npos) << second.LastError();
+
+  // Another process.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PosixSerialPort other(MapCom1To(pty.slavePath()));
+    ::_exit(other.Open("COM1") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened a held port";
+
+  link.ClosePort();
+  EXPECT_TRUE(second.Open("COM1")) << second.LastError();
+}
+
+TEST_F(PosixLinkTest, OpenPortKeepsOtherProgramsOutUntilClosed) {
+  SlaveSide slave(pty.slavePath());
+  ASSERT_GE(slave.fd(), 0);
+  EXPECT_FALSE(slave.Exclusive());
+  OpenAndConfigure();
+  // Opens by others now fail with EBUSY (the superuser is let through).
+  EXPECT_TRUE(slave.Exclusive());
+  if (::geteuid() != 0) {
+    errno = 0;
+    EXPECT_LT(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), 0);
+    EXPECT_EQ(errno, EBUSY);
+  }
+  link.ClosePort();
+  EXPECT_FALSE(slave.Exclusive());
+}
+
+TEST_F(PosixLinkTest, PortLockedByAnotherProgramFailsAndIsLeftAsItWas) {
+  SlaveSide holder(pty.slavePath());
+  ASSERT_GE(holder.fd(), 0);
+  ASSERT_EQ(::flock(holder.fd(), LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(link.OpenPort("COM1"));
+  EXPECT_EQ(std::string(port.LastError()), pty.slavePath() + ": in use by another program");
+  EXPECT_FALSE(holder.Exclusive());
+
+  ASSERT_EQ(::flock(holder.fd(), LOCK_UN), 0);
+  EXPECT_TRUE(link.OpenPort("COM1")) << port.LastError();
+}
+
+TEST(PosixSerialPortOpen, NameWithNoTerminalBehindItFails) {
+  PortMap map;
+  map.devices = {"/nonexistent/ttyUSB9", "", "/dev/null", "/"};
+  PosixSerialPort port(map);
+  EXPECT_FALSE(port.Open("COM1"));
+  EXPECT_EQ(std::string(port.LastError()), "/nonexistent/ttyUSB9: No such file or directory");
+  EXPECT_FALSE(port.Open("COM2"));
+  EXPECT_EQ(std::string(port.LastError()), "no serial device is mapped to COM2");
+  EXPECT_FALSE(port.Open("COM3"));
+  EXPECT_EQ(std::string(port.LastError()), "/dev/null: not a serial port");
+  EXPECT_FALSE(port.Open("COM4"));
+  EXPECT_FALSE(port.Open("COM9"));
+  EXPECT_EQ(std::string(port.LastError()), "no serial device is mapped to COM9");
+
+  // A port that never opened reads and writes nothing.
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+  EXPECT_EQ(port.Read(&byte, 1), 0u);
+  EXPECT_EQ(port.Write(&byte, 1), -1);
+}
+
+}  // namespace
+}  // namespace tarnwick
