@@ -1,0 +1,61 @@
+// The device's end of the serial line: either a pseudo-terminal it creates
+// (the host opens the other end's path as if it were a serial port) or a real
+// serial port. Every call returns at once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarnwick::device {
+
+class DeviceLine {
+ public:
+  // A new pseudo-terminal in raw mode. nullptr and `error` set on failure.
+  static std::unique_ptr<DeviceLine> OpenPseudoTerminal(std::string& error);
+  // A real serial port in raw mode at `baud` (4800 when 0 or not a standard speed).
+  static std::unique_ptr<DeviceLine> OpenSerialPort(const std::string& path, unsigned baud,
+                                                    std::string& error);
+
+  ~DeviceLine();
+  DeviceLine(const DeviceLine&) = delete;
+  DeviceLine& operator=(const DeviceLine&) = delete;
+
+  // What the host opens: the pseudo-terminal's serial end, or the port itself.
+  const std::string& hostPath() const { return hostPath_; }
+  bool isPseudoTerminal() const { return hostSideFd_ >= 0; }
+  // For poll().
+  int fd() const { return fd_; }
+
+  // Reads what is waiting: the number of bytes, 0 when none, -1 when the line
+  // has failed (a port that went away); never waits.
+  ssize_t Read(std::uint8_t* buffer, std::size_t size);
+  // Writes what the line takes now: the number of bytes, 0 when it is full, -1 on failure.
+  ssize_t Write(const std::uint8_t* bytes, std::size_t count);
+
+  // Bytes written that the host has not yet read (still on their way out of a real port).
+  std::size_t UnreadByHost() const;
+  // Drops those bytes.
+  void DiscardUnread();
+  // The host marks its port for exclusive use. On a real port the mark ends
+  // with the host's last close, but this pseudo-terminal stays open on the
+  // device's side, so the mark would outlive the host and refuse its next
+  // open. Clear it; the host's advisory lock still keeps two copies of the
+  // host apart.
+  void KeepOpenableByHost();
+
+ private:
+  DeviceLine(int fd, int hostSideFd, std::string hostPath);
+
+  int fd_;
+  // A descriptor of the pseudo-terminal's serial end, held so that the host
+  // can close and reopen it without the line hanging up, and so that what
+  // the host has not read can be counted.
+  int hostSideFd_;
+  std::string hostPath_;
+};
+
+}  // namespace tarnwick::device

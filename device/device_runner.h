@@ -1,0 +1,35 @@
+// The serving loop of tarnwick-device: moves bytes between the line and the
+// simulated device, paces them, injects the faults asked for, and reports
+// each run.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "device_line.h"
+#include "device_options.h"
+#include "simulated_device.h"
+
+namespace tarnwick::device {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Serves runs on `line` until the runs asked for are done or `stop` turns
+// non-zero, then waits (at most about 2 s) until the host has read what was
+// sent. Run reports go to `out`, frame logs (with -v) to `log`. Returns the
+// exit status: kExitOk only when every run received its image whole (equal
+// to `expected` when given), none was cut short and all runs asked for were served.
+int ServeDevice(const DeviceOptions& options, const std::optional<std::vector<std::uint8_t>>& expected,
+                DeviceLine& line, const volatile std::sig_atomic_t& stop, std::ostream& out, std::ostream& log);
+
+// How long the device waits for a block before it asks again, at a line
+// speed of `baud` (0: an unpaced pseudo-terminal). The host answers within a
+// 100 ms tick; the rest is room for a loaded machine and the transfer itself.
+LineTime BlockTimeout(unsigned baud);
+
+}  // namespace tarnwick::device

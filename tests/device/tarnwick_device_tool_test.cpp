@@ -1,0 +1,162 @@
+// tarnwick-device run as a program on a real pseudo-terminal, against a host
+// scripted in the test.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <filesystem>
+
+#include "device_tool_harness.h"
+
+namespace tarnwick::testing {
+namespace {
+
+// A device started with `arguments` and a host opened on its line.
+struct Session {
+  TempDir dir;
+  DeviceTool device;
+  std::string path;
+  ScriptedHost host;
+
+  explicit Session(const std::vector<std::string>& arguments)
+      : device(arguments, dir), path(device.FirstLine()), host(path) {
+    EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path << device.Errors();
+  }
+};
+
+TEST(TarnwickDeviceToolTest, ReceivesAWholeImageWritesItAndComparesIt) {
+  TempDir files;
+  Bytes raw = RandomBytes(1000, 21);
+  WriteBytes(files.File("raw.bin"), raw);
+  Session session({"--baud", "0", "--runs", "2", "--expect", files.File("raw.bin"), "--out", files.File("got")});
+  EXPECT_EQ(session.host.ServeUntilResult(raw), 0x00);
+  raw[345] ^= 0x80;  // the device cannot tell: it checks only the frames
+  EXPECT_EQ(session.host.ServeUntilResult(raw), 0x00);
+
+  EXPECT_EQ(session.device.Wait(), 1) << session.device.Output() << session.device.Errors();
+  EXPECT_TRUE(session.device.Said("run 1: 1000 bytes received whole, result 0")) << session.device.Output();
+  EXPECT_TRUE(session.device.Said("run 1: image equals"));
+  EXPECT_TRUE(session.device.Said("run 2: image differs from " + files.File("raw.bin") +
+                                  ": 1000 bytes received, 1000 expected, first difference at byte 345"));
+  EXPECT_EQ(ReadBytes(files.File("got.2")), raw);
+  raw[345] ^= 0x80;
+  EXPECT_EQ(ReadBytes(files.File("got")), raw);
+}
+
+TEST(TarnwickDeviceToolTest, AsksAgainAfterABadBlockAndAfterATimeOut) {
+  const Bytes raw = RandomBytes(300, 22);
+  Session session({"--baud", "0", "--runs", "1", "-v"});
+  ScriptedHost& host = session.host;
+  host.Send(Handshake());
+  EXPECT_EQ(host.NextFrame(), Request(0));
+  Bytes corrupted = Block(raw, 0, 0);
+  corrupted[70] ^= 0x10;
+  host.Send(corrupted);
+  EXPECT_EQ(host.NextFrame(), Request(0));
+  host.Send(Block(raw, 0, 0));
+  EXPECT_EQ(host.NextFrame(), Request(1));
+
+  // No answer: the same block is asked for again after the time-out (1 s unpaced).
+  const auto asked = steady_clock::now();
+  EXPECT_EQ(host.NextFrame(), Request(1));
+  EXPECT_GE(steady_clock::now() - asked, 900ms);
+  host.Send(Block(raw, 1, 1));
+  EXPECT_EQ(host.NextFrame(), Request(2));
+  host.Send(Block(raw, 2, 2));
+  EXPECT_EQ(host.NextFrame(), Result(0));
+  EXPECT_EQ(session.device.Wait(), 0);
+  const std::string log = session.device.Errors();
+  EXPECT_NE(log.find("<- block 0 (128 bytes) bad checksum"), std::string::npos) << log;
+  EXPECT_NE(log.find("-- no block 1 within 1000 ms"), std::string::npos) << log;
+}
+
+TEST(TarnwickDeviceToolTest, GivesUpWithStatusTwoAndExitsOne) {
+  const Bytes raw = RandomBytes(500, 23);
+  Session session({"--baud", "0", "--runs", "1"});
+  session.host.Send(Handshake());
+  Bytes corrupted = Block(raw, 0, 0);
+  corrupted.back() ^= 0x01;
+  for (int tries = 1; tries <= 10; ++tries) {
+    ASSERT_EQ(session.host.NextFrame(), Request(0)) << "try " << tries;
+    session.host.Send(corrupted);
+  }
+  EXPECT_EQ(session.host.NextFrame(), Result(0x02));
+  EXPECT_EQ(session.device.Wait(), 1);
+  EXPECT_TRUE(session.device.Said("gave up on block 0 after 10 tries")) << session.device.Output();
+}
+
+TEST(TarnwickDeviceToolTest, PacesTheLineAt4800Baud) {
+  const Bytes raw = RandomBytes(100, 25);
+  Session session({"--runs", "1"});
+  session.host.Send(Handshake());
+  ASSERT_EQ(session.host.NextFrame(), Request(0));
+  const auto sent = steady_clock::now();
+  session.host.Send(Block(raw, 0, 0));
+  EXPECT_EQ(session.host.NextFrame(), Result(0));
+  // 105 bytes in and 6 out at 2.083 ms a byte.
+  EXPECT_GE(steady_clock::now() - sent, 220ms);
+  EXPECT_EQ(session.device.Wait(), 0);
+}
+
+TEST(TarnwickDeviceToolTest, TheHostMayCloseAndReopenBetweenRuns) {
+  Session session({"--baud", "0", "--runs", "2"});
+  ASSERT_EQ(ioctl(session.host.fd(), TIOCEXCL), 0);  // as the host's serial backend does
+  EXPECT_EQ(session.host.ServeUntilResult(RandomBytes(150, 26)), 0x00);
+  session.host.Close();
+
+  std::this_thread::sleep_for(400ms);
+  ScriptedHost again(session.path);
+  ASSERT_GE(again.fd(), 0);
+  int exclusive = 1;
+  ASSERT_EQ(ioctl(again.fd(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0) << "a host that is not root could not open the line again";
+  EXPECT_EQ(again.ServeUntilResult(RandomBytes(40, 27)), 0x00);
+  EXPECT_EQ(session.device.Wait(), 0) << session.device.Output();
+}
+
+TEST(TarnwickDeviceToolTest, TheLinkGoesWithTheDeviceAndACutRunFailsTheExit) {
+  TempDir dir;
+  const std::string link = dir.File("ttyDEVICE");
+  Session session({"--link", link, "--baud", "0"});
+  EXPECT_EQ(std::filesystem::read_symlink(link), session.path);
+  session.host.Send(Handshake());
+  ASSERT_EQ(session.host.NextFrame(), Request(0));
+
+  session.device.Signal(SIGTERM);
+  EXPECT_EQ(session.device.Wait(), 1);
+  EXPECT_TRUE(session.device.Said("run 1: cut short"));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(TarnwickDeviceToolTest, ServesAPortGivenOnTheCommandLine) {
+  // A pseudo-terminal made here stands in for a serial port: the device opens
+  // its serial end as PORT, the host talks on the other end.
+  const int hostEnd = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(hostEnd >= 0 && grantpt(hostEnd) == 0 && unlockpt(hostEnd) == 0);
+  ScriptedHost host(hostEnd);
+  const std::string port = ptsname(hostEnd);
+  TempDir dir;
+  DeviceTool device({"--runs", "1", port}, dir);
+  EXPECT_EQ(device.FirstLine(), port);
+  EXPECT_EQ(host.ServeUntilResult(RandomBytes(260, 29)), 0x00);
+  EXPECT_EQ(device.Wait(), 0) << device.Output() << device.Errors();
+}
+
+TEST(TarnwickDeviceToolTest, BadArgumentsExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},       {"--baud", "fast"}, {"--status", "256"},           {"--corrupt", "1.5"}, {"--answer-after", "0"},
+      {"--runs"},        {"a", "b"},         {"--link", "x", "/dev/ttyS0"}, {"--expect", "/nonexistent/raw.bin"},
+  };
+  for (const auto& arguments : cases) {
+    TempDir dir;
+    DeviceTool device(arguments, dir);
+    EXPECT_EQ(device.Wait(), 2) << arguments[0];
+    EXPECT_EQ(device.Errors().rfind("tarnwick-device: ", 0), 0u) << arguments[0];
+  }
+  TempDir dir;
+  DeviceTool help({"--help"}, dir);
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_EQ(help.Output().rfind("usage: tarnwick-device", 0), 0u);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing

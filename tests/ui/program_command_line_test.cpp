@@ -1,0 +1,153 @@
+// The two programs as the operator starts them: their arguments, their exit
+// statuses, the port-error explanations, and the headless demo against the
+// simulated device.
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <QProcess>
+#include <QTest>
+
+#include "command_line.h"
+#include "device_process.h"
+#include "image_file.h"
+#include "port_error_hint.h"
+#include "temp_dir.h"
+
+using namespace tarnwick;
+using namespace tarnwick::testing;
+using namespace tarnwick::ui;
+
+namespace {
+
+struct Finished {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+
+Finished Run(const QString& program, const QStringList& arguments, int timeoutMs = 30000) {
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  process.setProcessEnvironment(environment);
+  process.start(program, arguments);
+  Finished result;
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    return result;
+  }
+  result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+  result.err = QString::fromLocal8Bit(process.readAllStandardError());
+  return result;
+}
+
+}  // namespace
+
+class ProgramCommandLineTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void programTakesOnlyPortMappings() {
+    for (const QStringList& arguments : {QStringList{"--help"}, QStringList{"COM1=/dev/ttyS0", "extra"}}) {
+      const Finished run = Run(QStringLiteral(TARNWICK_EXE), arguments);
+      QCOMPARE(run.exitCode, 2);
+      QVERIFY2(run.err.contains(QStringLiteral("usage: tarnwick [COMn=DEVICE]...")), qPrintable(run.err));
+    }
+  }
+
+  void demoArguments() {
+    PortMap ports;
+    DemoOptions options;
+    std::string error;
+    QVERIFY(ParseDemoArguments({"COM3=/tmp/pty", "--timeout", "5", "image.UPL"}, ports, options, error));
+    QCOMPARE(options.imagePath, std::string("image.UPL"));
+    QCOMPARE(options.timeoutSeconds, 5);
+    QCOMPARE(ports.devices[2], std::string("/tmp/pty"));
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"COM3=/tmp/pty"}, {"a.UPL", "b.UPL"}, {"--timeout", "0", "a.UPL"}}) {
+      QVERIFY(!ParseDemoArguments(arguments, ports, options, error));
+    }
+    QCOMPARE(Run(QStringLiteral(TARNWICK_DEMO_EXE), {}).exitCode, 2);
+  }
+
+  void permissionErrorsNameTheOwningGroup() {
+    const std::string file = dir_.File("port");
+    WriteBytes(file, {});
+    struct stat info {};
+    QCOMPARE(::stat(file.c_str(), &info), 0);
+    const group* owner = ::getgrgid(info.st_gid);
+    QVERIFY(owner != nullptr);
+    const QString name = QString::fromLocal8Bit(owner->gr_name);
+    const QString hint = QString::fromStdString(WithPermissionHint(file + ": Permission denied"));
+    QVERIFY2(hint.startsWith(QString::fromStdString(file + ": Permission denied. ")), qPrintable(hint));
+    QVERIFY2(hint.contains("group \"" + name + "\""), qPrintable(hint));
+    QVERIFY2(hint.contains("usermod -aG " + name + " "), qPrintable(hint));
+
+    // Where the owner cannot be told, the usual group is named.
+    const std::string gone = dir_.File("gone") + ": Permission denied";
+    QVERIFY(QString::fromStdString(WithPermissionHint(gone)).contains(QStringLiteral("usually dialout")));
+    // Other errors stay as the system said them.
+    const std::string other = "/dev/ttyUSB0: No such file or directory";
+    QCOMPARE(WithPermissionHint(other), other);
+    QCOMPARE(WithPermissionHint(""), std::string());
+  }
+
+  void demoProgramsTheSimulatedDevice() {
+    const std::vector<std::uint8_t> raw = RandomBytes(700, 21);
+    WriteBytes(dir_.File("raw.bin"), raw);
+    const QString image = WriteImageFile(dir_, "DEMO.UPL", raw);
+    DeviceProcess device(TARNWICK_DEVICE_EXE, {"--baud", "0", "--runs", "1", "--expect", dir_.File("raw.bin")});
+    QVERIFY(!device.serialPath().empty());
+
+    const Finished run = Run(QStringLiteral(TARNWICK_DEMO_EXE),
+                             {"COM1=" + Missing(), "COM2=" + QString::fromStdString(device.serialPath()), "COM3=" + Missing(),
+                              "COM4=" + Missing(), image});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+    // Each status once, in order, then the final message.
+    const QStringList expected = {"status \"Idle\"", "status \"Open File\"", "status \"Error Open COM1 !\"",
+                                  "status \"Connect COM2 -\"", "status \"Connected\"",
+                                  "status \"Programming...    100% Done  \"", "status \"Done\"",
+                                  "information \"   Programming Device Succeed!   \"", "programming succeeded"};
+    qsizetype at = 0;
+    for (const QString& line : expected) {
+      const qsizetype found = run.out.indexOf(line, at);
+      QVERIFY2(found >= 0, qPrintable(line + "\n" + run.out));
+      at = found + line.size();
+    }
+    // The port's error goes to standard error in the system's words.
+    QVERIFY2(run.err.contains("Error Open COM1 !: " + Missing() + ": No such file or directory"), qPrintable(run.err));
+    QCOMPARE(device.WaitForExit(std::chrono::seconds(10)), 0);
+  }
+
+  void demoFailsWithoutADevice() {
+    const QString image = WriteImageFile(dir_, "NONE.UPL", RandomBytes(10, 4));
+    const Finished run =
+        Run(QStringLiteral(TARNWICK_DEMO_EXE),
+            {"COM1=" + Missing(), "COM2=" + Missing(), "COM3=" + Missing(), "COM4=" + Missing(), image});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.out.contains(QStringLiteral("exclamation \"  Can not Connect To Device!    \"")));
+    QVERIFY(run.out.contains(QStringLiteral("programming did not succeed")));
+
+    const Finished missingImage = Run(QStringLiteral(TARNWICK_DEMO_EXE), {"COM1=" + Missing(), Missing()});
+    QCOMPARE(missingImage.exitCode, 1);
+    QVERIFY(missingImage.out.contains(QStringLiteral("stop \"")));
+  }
+
+  void demoFailsOnAFailedResult() {
+    const QString image = WriteImageFile(dir_, "BAD.UPL", RandomBytes(200, 8));
+    DeviceProcess device(TARNWICK_DEVICE_EXE, {"--baud", "0", "--status", "2"});
+    const Finished run = Run(QStringLiteral(TARNWICK_DEMO_EXE), {"COM1=" + QString::fromStdString(device.serialPath()), image});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.out.contains(QStringLiteral("exclamation \"   Programming Device Fail!    \"")));
+  }
+
+ private:
+  QString Missing() const { return QString::fromStdString(dir_.File("no-such-port")); }
+
+  TempDir dir_;
+};
+
+QTEST_MAIN(ProgramCommandLineTest)
+#include "program_command_line_test.moc"

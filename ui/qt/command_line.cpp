@@ -1,0 +1,68 @@
+#include "command_line.h"
+
+#include <charconv>
+
+namespace tarnwick::ui {
+
+bool ApplyProgramArguments(const std::vector<std::string>& arguments, PortMap& ports, std::string& error) {
+  return ports.ApplyArguments(arguments, error);
+}
+
+std::string ProgramUsage() {
+  return "usage: tarnwick [COMn=DEVICE]...\n"
+         "Programs a target device over a serial line. COM1 to COM4 stand for the\n"
+         "machine's first four serial ports; COMn=DEVICE points one of them at a\n"
+         "device of your choice, e.g.  tarnwick COM3=/dev/ttyUSB0\n";
+}
+
+bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& ports, DemoOptions& options,
+                        std::string& error) {
+  std::vector<std::string> mappings;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--timeout") {
+      if (i + 1 == arguments.size()) {
+        error = "--timeout needs a number of seconds";
+        return false;
+      }
+      const std::string& value = arguments[++i];
+      int seconds = 0;
+      const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+      if (failure != std::errc() || end != value.data() + value.size() || seconds <= 0) {
+        error = "--timeout needs a positive number of seconds, not \"" + value + "\"";
+        return false;
+      }
+      options.timeoutSeconds = seconds;
+    } else if (argument.starts_with("COM") && argument.find('=') != std::string::npos) {
+      mappings.push_back(argument);
+    } else {
+      rest.push_back(argument);
+    }
+  }
+  if (rest.size() != 1 || rest.front().empty() || rest.front().starts_with("-")) {
+    error = rest.empty() ? "the path of an image is missing" : "expected one image path, not \"" + rest.back() + "\"";
+    return false;
+  }
+  PortMap updated = ports;
+  if (!updated.ApplyArguments(mappings, error)) return false;
+  ports = std::move(updated);
+  options.imagePath = rest.front();
+  return true;
+}
+
+std::string DemoUsage() {
+  return "usage: tarnwick-demo [--timeout SECONDS] [COMn=DEVICE]... IMAGE.UPL\n"
+         "Runs the programming dialog without a display: loads IMAGE.UPL, presses\n"
+         "Program and prints each status text and message as it appears. Exits 0\n"
+         "only when the device reported success; 1 on a failure or after the time-out\n"
+         "(default 600 s). COMn=DEVICE as for tarnwick, e.g. COM3=/dev/ttyUSB0.\n";
+}
+
+std::vector<std::string> ArgumentsOf(int argc, char* argv[]) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
+}  // namespace tarnwick::ui

@@ -1,0 +1,30 @@
+// The command lines of tarnwick and tarnwick-demo. Both take "COMn=DEVICE"
+// arguments, which point the operator's port names at devices.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "port_map.h"
+
+namespace tarnwick::ui {
+
+// tarnwick [COMn=DEVICE]...: applies the mappings to `ports`. On anything else
+// returns false with a one-line `error` and leaves `ports` unchanged.
+bool ApplyProgramArguments(const std::vector<std::string>& arguments, PortMap& ports, std::string& error);
+std::string ProgramUsage();
+
+struct DemoOptions {
+  std::string imagePath;
+  int timeoutSeconds = 600;
+};
+
+// tarnwick-demo [--timeout SECONDS] [COMn=DEVICE]... IMAGE
+bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& ports, DemoOptions& options,
+                        std::string& error);
+std::string DemoUsage();
+
+// argv without the program name.
+std::vector<std::string> ArgumentsOf(int argc, char* argv[]);
+
+}  // namespace tarnwick::ui
