@@ -6,3 +6,5 @@ scripts/ensure-deps.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+# The native Windows program, cross-built, tested under Wine.
+scripts/test-windows.sh

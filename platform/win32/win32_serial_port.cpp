@@ -1,0 +1,156 @@
+#include "win32_serial_port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace tarnwick::win32 {
+
+namespace {
+constexpr DWORD kBaudRate = 4800;
+constexpr BYTE kByteSize = 8;
+// Sleep between looks while cancelled writes finish; a cancel is prompt.
+constexpr DWORD kCancelPollMs = 1;
+constexpr int kCancelPolls = 200;
+}  // namespace
+
+Win32SerialPort::~Win32SerialPort() { Close(); }
+
+bool Win32SerialPort::Open(const char* portName) {
+  // One port at a time: a handle still held here would otherwise leak.
+  Close();
+  lastError_[0] = '\0';
+  handle_ = ::CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    RememberError(::GetLastError());
+    return false;
+  }
+  readDone_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return true;
+}
+
+void Win32SerialPort::Configure() {
+  if (!IsOpen()) return;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  // Without the port's own settings there is nothing to keep; write nothing
+  // rather than a made-up set of flow-control and character values.
+  if (::GetCommState(handle_, &dcb)) {
+    dcb.BaudRate = kBaudRate;
+    dcb.ByteSize = kByteSize;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    ::SetCommState(handle_, &dcb);
+  }
+  ::ClearCommBreak(handle_);
+}
+
+std::ptrdiff_t Win32SerialPort::Write(const std::uint8_t* data, std::size_t length) {
+  if (!IsOpen()) return -1;
+  if (length == 0) return 0;
+  ReapWrites();
+  const auto free = std::find_if(writeSlots_.begin(), writeSlots_.end(),
+                                 [](const WriteSlot& slot) { return !slot.busy; });
+  if (free == writeSlots_.end()) return 0;  // the caller keeps the bytes until a slot frees
+
+  const std::size_t taken = std::min(length, kWriteSlotSize);
+  std::memcpy(free->bytes.data(), data, taken);
+  free->overlapped = OVERLAPPED{};
+  DWORD written = 0;
+  if (::WriteFile(handle_, free->bytes.data(), static_cast<DWORD>(taken), &written, &free->overlapped)) {
+    return static_cast<std::ptrdiff_t>(taken);  // done at once; the slot stays free
+  }
+  if (::GetLastError() == ERROR_IO_PENDING) {
+    free->busy = true;
+    return static_cast<std::ptrdiff_t>(taken);
+  }
+  // The port refused the write outright (it has gone, or the handle is bad).
+  return -1;
+}
+
+std::size_t Win32SerialPort::BytesWaiting() {
+  if (!IsOpen()) return 0;
+  ReapWrites();
+  commStatus_ = COMSTAT{};
+  if (!::ClearCommError(handle_, &commErrors_, &commStatus_)) return 0;
+  return commStatus_.cbInQue;
+}
+
+std::size_t Win32SerialPort::Read(std::uint8_t* out, std::size_t count) {
+  if (!IsOpen() || count == 0) return 0;
+  readOverlapped_ = OVERLAPPED{};
+  readOverlapped_.hEvent = readDone_;
+  if (readDone_ != nullptr) ::ResetEvent(readDone_);
+  DWORD got = 0;
+  if (::ReadFile(handle_, out, static_cast<DWORD>(count), &got, &readOverlapped_)) return got;
+  if (::GetLastError() != ERROR_IO_PENDING) return 0;
+
+  // The bytes asked for were already waiting, so the read completes at once,
+  // even where the port reports it pending. It must not outlive this call:
+  // the buffer is the caller's. Should it not finish in time, cancel it and
+  // take whatever it delivered.
+  if (readDone_ == nullptr || ::WaitForSingleObject(readDone_, kReadCompletionMs) != WAIT_OBJECT_0) {
+    ::CancelIo(handle_);
+  }
+  got = 0;
+  if (!::GetOverlappedResult(handle_, &readOverlapped_, &got, TRUE)) {
+    // A cancelled read still reports the bytes it moved before the cancel.
+    return static_cast<std::size_t>(readOverlapped_.InternalHigh);
+  }
+  return got;
+}
+
+void Win32SerialPort::Close() {
+  if (!IsOpen()) return;
+  AbandonWrites();
+  ::CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  if (readDone_ != nullptr) ::CloseHandle(readDone_);
+  readDone_ = nullptr;
+}
+
+std::size_t Win32SerialPort::WritesInFlight() const {
+  return static_cast<std::size_t>(
+      std::count_if(writeSlots_.begin(), writeSlots_.end(), [](const WriteSlot& slot) { return slot.busy; }));
+}
+
+void Win32SerialPort::ReapWrites() {
+  for (WriteSlot& slot : writeSlots_) {
+    if (!slot.busy || !HasOverlappedIoCompleted(&slot.overlapped)) continue;
+    DWORD written = 0;
+    ::GetOverlappedResult(handle_, &slot.overlapped, &written, FALSE);
+    slot.busy = false;
+  }
+}
+
+void Win32SerialPort::AbandonWrites() {
+  ReapWrites();
+  if (WritesInFlight() == 0) return;
+  // The system writes into a slot's record until its write has finished, so
+  // no slot may be reused before that; a cancel makes them finish promptly.
+  ::CancelIo(handle_);
+  for (int poll = 0; poll < kCancelPolls && WritesInFlight() > 0; ++poll) {
+    ::Sleep(kCancelPollMs);
+    ReapWrites();
+  }
+  for (WriteSlot& slot : writeSlots_) slot.busy = false;
+}
+
+void Win32SerialPort::RememberError(DWORD code) {
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       lastError_.data(), static_cast<DWORD>(lastError_.size()), nullptr);
+  if (length == 0) {
+    std::snprintf(lastError_.data(), lastError_.size(), "system error %lu", code);
+    return;
+  }
+  // The system's text ends in a line break; the status line wants one line.
+  std::size_t end = length;
+  while (end > 0 && (lastError_[end - 1] == '\r' || lastError_[end - 1] == '\n' || lastError_[end - 1] == ' ')) --end;
+  lastError_[end] = '\0';
+}
+
+}  // namespace tarnwick::win32

@@ -1,0 +1,72 @@
+// The serial port on Windows: a COM port opened for overlapped I/O, so that no
+// call waits for the line.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "serial_port.h"
+
+namespace tarnwick::win32 {
+
+// Writes handed to the port and not yet finished; each keeps its own record
+// and copy of the bytes until the port is done with them.
+inline constexpr std::size_t kWriteSlots = 32;
+inline constexpr std::size_t kWriteSlotSize = 256;  // a whole block frame (133 bytes) fits
+// How long a read whose bytes were already waiting may take to complete.
+inline constexpr DWORD kReadCompletionMs = 50;
+
+class Win32SerialPort final : public SerialPort {
+ public:
+  Win32SerialPort() = default;
+  ~Win32SerialPort() override;
+  Win32SerialPort(const Win32SerialPort&) = delete;
+  Win32SerialPort& operator=(const Win32SerialPort&) = delete;
+
+  // "COM1" to "COM4", passed to CreateFileA as they stand.
+  bool Open(const char* portName) override;
+  // 4800 baud, 8 data bits, 1 stop bit, binary, no parity checking, RTS off;
+  // every other member of the port's DCB is written back as the port reported it.
+  void Configure() override;
+  // Copies up to one slot's worth of bytes and starts an overlapped write of
+  // them; 0 when every slot still has a write in flight.
+  std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
+  // The port's cbInQue; also clears any error condition of the port.
+  std::size_t BytesWaiting() override;
+  std::size_t Read(std::uint8_t* out, std::size_t count) override;
+  void Close() override;
+  const char* LastError() const override { return lastError_.data(); }
+
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Writes started and not yet seen to complete (as of the last call that reaped them).
+  std::size_t WritesInFlight() const;
+
+ private:
+  struct WriteSlot {
+    OVERLAPPED overlapped{};
+    std::array<std::uint8_t, kWriteSlotSize> bytes{};
+    bool busy = false;
+  };
+
+  // Frees the slots whose writes have completed, without waiting.
+  void ReapWrites();
+  // Cancels what is still in flight and waits briefly for the cancellations.
+  void AbandonWrites();
+  void RememberError(DWORD code);
+
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::array<WriteSlot, kWriteSlots> writeSlots_{};
+  OVERLAPPED readOverlapped_{};
+  HANDLE readDone_ = nullptr;  // event of readOverlapped_
+  DWORD commErrors_ = 0;
+  COMSTAT commStatus_{};
+  std::array<char, 256> lastError_{};
+};
+
+}  // namespace tarnwick::win32

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the Windows program, 32-bit (tarnwick.exe as its users run it) and
+# 64-bit, with mingw-w64, and runs the Windows tests under Wine: the engine's
+# unit tests, the Win32 serial port against the simulated device on a
+# pseudo-terminal, and the whole program driven through its window under Xvfb.
+# Installs what is missing with apt-get. Run by scripts/test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+updated=
+apt_install() {
+  local missing=() package status
+  for package in "$@"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  if [[ -z $updated ]]; then "${sudo[@]}" apt-get update -q; updated=1; fi
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+apt_install cmake ninja-build g++ libgtest-dev \
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
+  wine wine64 fonts-wine xvfb xauth socat
+
+# The 32-bit Wine runs the 32-bit program; it comes from Debian's i386 packages.
+wine32=yes
+if [[ ! -x /usr/lib/wine/wine ]]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+    updated=
+  fi
+  if ! apt_install wine32:i386; then wine32=no; fi
+  [[ -x /usr/lib/wine/wine ]] || wine32=no
+fi
+
+# The simulated device and the image packer run natively, from a Linux build.
+host=build/default
+if [[ ! -x $host/device/tarnwick-device || ! -x $host/tools/tarnwick-pack ]]; then
+  host=build/windows-host
+  cmake --preset engine -B "$host" >/dev/null
+  cmake --build "$host" --parallel 2 --target tarnwick-device tarnwick-pack
+fi
+host=$(cd "$host" && pwd)
+
+status=0
+for arch in x86 x64; do
+  preset=windows-$arch
+  echo "=== $preset"
+  cmake --preset "$preset" -DTARNWICK_HOST_BUILD_DIR="$host" >/dev/null
+  cmake --build --preset "$preset" --parallel 2
+  if [[ $arch == x86 && $wine32 == no ]]; then
+    echo "32-bit Wine is not available here: the 32-bit program is built but not tested."
+    continue
+  fi
+  ctest --preset "$preset" || status=1
+  WINEPREFIX=$PWD/build/$preset/wine-prefix wineserver -k >/dev/null 2>&1 || true
+done
+exit "$status"

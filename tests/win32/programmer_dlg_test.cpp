@@ -1,0 +1,339 @@
+// The Windows program's resources and main dialog, inside the program's own
+// process: the templates against the layout table the Qt front end is built
+// from, the icon, the system menu, the window icons and how a modal run ends.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app_name.h"
+#include "ui/qt/dialog_template.h"
+#include "programmer_dlg.h"
+#include "resource.h"
+#include "window_placement.h"
+
+namespace tarnwick::win32 {
+namespace {
+
+using ui::ControlKind;
+
+// One control of a compiled dialog template, in the terms of the layout table.
+struct TemplateControl {
+  int id = 0;
+  ControlKind kind = ControlKind::StaticText;
+  std::string text;
+  int iconId = 0;  // a static icon names its icon by number
+  int x = 0, y = 0, width = 0, height = 0;
+  unsigned styles = 0;
+  DWORD rawStyle = 0;
+};
+
+struct CompiledTemplate {
+  bool extended = false;
+  DWORD style = 0, exStyle = 0;
+  int width = 0, height = 0;
+  std::string title, fontFace;
+  int pointSize = 0, fontWeight = 0, charset = -1;
+  std::vector<TemplateControl> controls;
+};
+
+// Reads the little-endian words of a compiled template in order.
+class TemplateReader {
+ public:
+  explicit TemplateReader(const BYTE* bytes) : at_(bytes) {}
+  WORD Word() {
+    WORD value;
+    std::memcpy(&value, at_, sizeof value);
+    at_ += sizeof value;
+    return value;
+  }
+  DWORD Dword() {
+    DWORD value;
+    std::memcpy(&value, at_, sizeof value);
+    at_ += sizeof value;
+    return value;
+  }
+  short Short() { return static_cast<short>(Word()); }
+  BYTE Byte() { return *at_++; }
+  // A string or, after 0xFFFF, a number.
+  std::string StringOrOrdinal(int* ordinal) {
+    const WORD first = Word();
+    if (first == 0xFFFF) {
+      *ordinal = Word();
+      return {};
+    }
+    *ordinal = -1;
+    std::string text;
+    for (WORD c = first; c != 0; c = Word()) text.push_back(static_cast<char>(c));
+    return text;
+  }
+  std::string String() {
+    int ignored = 0;
+    return StringOrOrdinal(&ignored);
+  }
+  void AlignToDword() {
+    while (reinterpret_cast<std::uintptr_t>(at_) % 4 != 0) ++at_;
+  }
+  void Skip(std::size_t count) { at_ += count; }
+
+ private:
+  const BYTE* at_;
+};
+
+unsigned TableStyles(const TemplateControl& control) {
+  unsigned styles = 0;
+  if (control.rawStyle & WS_TABSTOP) styles |= ui::StyleTabStop;
+  if (control.rawStyle & WS_GROUP) styles |= ui::StyleGroup;
+  if (control.rawStyle & WS_DISABLED) styles |= ui::StyleDisabled;
+  if (control.rawStyle & WS_BORDER) styles |= ui::StyleBorder;
+  if (control.kind == ControlKind::Edit && (control.rawStyle & ES_AUTOHSCROLL)) styles |= ui::StyleAutoHScroll;
+  if ((control.kind == ControlKind::StaticText || control.kind == ControlKind::StaticIcon) &&
+      (control.rawStyle & SS_NOPREFIX)) {
+    styles |= ui::StyleNoPrefix;
+  }
+  return styles;
+}
+
+ControlKind KindOf(int classAtom, const std::string& className, DWORD style) {
+  // A predefined class may be named instead of given by its atom.
+  if (lstrcmpiA(className.c_str(), "Button") == 0) classAtom = 0x80;
+  if (lstrcmpiA(className.c_str(), "Edit") == 0) classAtom = 0x81;
+  if (lstrcmpiA(className.c_str(), "Static") == 0) classAtom = 0x82;
+  if (classAtom == 0x80) return (style & 0xF) == BS_DEFPUSHBUTTON ? ControlKind::DefaultPushButton : ControlKind::PushButton;
+  if (classAtom == 0x81) return ControlKind::Edit;
+  if (classAtom == 0x82) return (style & SS_TYPEMASK) == SS_ICON ? ControlKind::StaticIcon : ControlKind::StaticText;
+  // Class names are blind to case; the resource compiler writes them in capitals.
+  EXPECT_EQ(lstrcmpiA(className.c_str(), "msctls_progress32"), 0) << "a control of class " << className;
+  return ControlKind::ProgressBar;
+}
+
+CompiledTemplate LoadTemplate(int resourceId) {
+  HMODULE module = ::GetModuleHandleA(nullptr);
+  HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+  EXPECT_NE(found, nullptr) << "no dialog template " << resourceId;
+  if (found == nullptr) return {};
+  const auto* bytes = static_cast<const BYTE*>(::LockResource(::LoadResource(module, found)));
+  TemplateReader in(bytes);
+  CompiledTemplate result;
+
+  const WORD version = in.Word();
+  const WORD signature = in.Word();
+  result.extended = version == 1 && signature == 0xFFFF;
+  if (result.extended) {
+    in.Dword();  // help ID
+    result.exStyle = in.Dword();
+    result.style = in.Dword();
+  } else {
+    in = TemplateReader(bytes);
+    result.style = in.Dword();
+    result.exStyle = in.Dword();
+  }
+  const WORD count = in.Word();
+  in.Short();
+  in.Short();
+  result.width = in.Short();
+  result.height = in.Short();
+  int ordinal = 0;
+  in.StringOrOrdinal(&ordinal);  // menu
+  in.StringOrOrdinal(&ordinal);  // window class
+  result.title = in.String();
+  if (result.style & DS_SETFONT) {
+    result.pointSize = in.Word();
+    if (result.extended) {
+      result.fontWeight = in.Word();
+      in.Byte();  // italic
+      result.charset = in.Byte();
+    }
+    result.fontFace = in.String();
+  }
+  for (WORD i = 0; i < count; ++i) {
+    in.AlignToDword();
+    TemplateControl control;
+    if (result.extended) {
+      in.Dword();  // help ID
+      in.Dword();  // extended style
+      control.rawStyle = in.Dword();
+    } else {
+      control.rawStyle = in.Dword();
+      in.Dword();
+    }
+    control.x = in.Short();
+    control.y = in.Short();
+    control.width = in.Short();
+    control.height = in.Short();
+    control.id = result.extended ? static_cast<int>(static_cast<LONG>(in.Dword())) : static_cast<short>(in.Word());
+    int classAtom = 0;
+    const std::string className = in.StringOrOrdinal(&classAtom);
+    int textOrdinal = 0;
+    control.text = in.StringOrOrdinal(&textOrdinal);
+    control.iconId = textOrdinal;
+    in.Skip(in.Word());  // creation data
+    control.kind = KindOf(classAtom, className, control.rawStyle);
+    control.styles = TableStyles(control);
+    result.controls.push_back(control);
+  }
+  return result;
+}
+
+void ExpectAgreement(const CompiledTemplate& compiled, const ui::DialogTemplate& table) {
+  EXPECT_EQ(compiled.title, table.title);
+  EXPECT_EQ(compiled.width, table.width);
+  EXPECT_EQ(compiled.height, table.height);
+  EXPECT_EQ(compiled.fontFace, table.fontFace);
+  EXPECT_EQ(compiled.pointSize, table.fontPointSize);
+  ASSERT_EQ(compiled.controls.size(), table.controls.size());
+  for (std::size_t i = 0; i < table.controls.size(); ++i) {
+    const ui::DialogControl& want = table.controls[i];
+    const TemplateControl& got = compiled.controls[i];
+    SCOPED_TRACE("control " + std::to_string(i + 1) + " (" + want.text + ")");
+    EXPECT_EQ(got.id, want.id);
+    EXPECT_EQ(static_cast<int>(got.kind), static_cast<int>(want.kind));
+    if (want.kind == ControlKind::StaticIcon) {
+      EXPECT_EQ(got.iconId, ui::kAppIconId);
+    } else {
+      EXPECT_EQ(got.text, want.text);
+    }
+    EXPECT_EQ(got.x, want.x);
+    EXPECT_EQ(got.y, want.y);
+    EXPECT_EQ(got.width, want.width);
+    EXPECT_EQ(got.height, want.height);
+    EXPECT_EQ(got.styles, want.styles);
+    EXPECT_TRUE(got.rawStyle & WS_VISIBLE) << "every control is visible";
+    EXPECT_TRUE(got.rawStyle & WS_CHILD);
+  }
+}
+
+TEST(ResourcesTest, MainDialogTemplateAgreesWithTheLayoutTable) {
+  const CompiledTemplate compiled = LoadTemplate(IDD_TARNWICK_DIALOG);
+  ASSERT_TRUE(compiled.extended);
+  EXPECT_EQ(compiled.style, 0x90C800C0u);
+  EXPECT_EQ(compiled.exStyle, static_cast<DWORD>(WS_EX_APPWINDOW));
+  EXPECT_EQ(compiled.fontWeight, FW_NORMAL);
+  EXPECT_EQ(compiled.charset, DEFAULT_CHARSET);
+  ExpectAgreement(compiled, ui::kMainDialog);
+}
+
+TEST(ResourcesTest, AboutBoxTemplateAgreesWithTheLayoutTable) {
+  const CompiledTemplate compiled = LoadTemplate(IDD_ABOUTBOX);
+  EXPECT_EQ(compiled.style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
+  ExpectAgreement(compiled, ui::kAboutBox);
+}
+
+TEST(ResourcesTest, AboutMenuStringAndIconImages) {
+  char text[64] = {};
+  ASSERT_GT(::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, sizeof text), 0);
+  EXPECT_STREQ(text, ui::kAboutMenuText);
+
+  // Icon 128 holds a 32 x 32 and a 16 x 16 image of 16 colours.
+  HMODULE module = ::GetModuleHandleA(nullptr);
+  HRSRC group = ::FindResourceA(module, MAKEINTRESOURCEA(IDR_MAINFRAME), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
+  ASSERT_NE(group, nullptr);
+  TemplateReader in(static_cast<const BYTE*>(::LockResource(::LoadResource(module, group))));
+  in.Word();
+  EXPECT_EQ(in.Word(), 1) << "an icon, not a cursor";
+  const WORD count = in.Word();
+  ASSERT_EQ(count, 2);
+  std::vector<int> sizes;
+  for (WORD i = 0; i < count; ++i) {
+    const BYTE width = in.Byte();
+    const BYTE height = in.Byte();
+    const BYTE colours = in.Byte();
+    in.Byte();
+    in.Word();
+    const WORD bits = in.Word();
+    in.Dword();
+    in.Word();  // image resource ID
+    EXPECT_EQ(width, height);
+    EXPECT_EQ(colours, 16);
+    EXPECT_EQ(bits, 4);
+    sizes.push_back(width);
+  }
+  EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+}
+
+TEST(WindowPlacementTest, MinimizedIconIsCentredByTheRoundedFormula) {
+  EXPECT_EQ(IconOffset(36, 32), 2);
+  EXPECT_EQ(IconOffset(37, 32), 3);
+  EXPECT_EQ(IconOffset(32, 32), 0);
+  EXPECT_EQ(IconOffset(30, 32), 0) << "truncated toward zero: (30 - 32 + 1) / 2";
+  EXPECT_EQ(IconOffset(29, 32), -1);
+}
+
+TEST(AppNameTest, ExecutableNameWithoutExtension) {
+  EXPECT_EQ(DisplayNameFromPath("C:\\Tools\\tarnwick.exe"), "tarnwick");
+  EXPECT_EQ(DisplayNameFromPath("Z:/build/Tarnwick.EXE"), "Tarnwick");
+  EXPECT_EQ(DisplayNameFromPath("C:\\a.b\\prog"), "prog");
+  EXPECT_EQ(DisplayNameFromPath("C:\\x\\my.tool.exe"), "my.tool");
+}
+
+// Runs the main dialog modally on this thread while `inspect` works on it
+// from another thread, then returns what the modal run returned.
+INT_PTR RunDialog(const std::function<void(HWND)>& inspect) {
+  CProgrammerDlg dialog(::GetModuleHandleA(nullptr));
+  std::thread inspector([&] {
+    HWND window = nullptr;
+    for (int i = 0; i < 400 && window == nullptr; ++i) {
+      window = ::FindWindowA("#32770", "Tarnwick");
+      if (window == nullptr) ::Sleep(25);
+    }
+    if (window == nullptr) {
+      ADD_FAILURE() << "the main dialog did not appear";
+      return;
+    }
+    inspect(window);
+  });
+  const INT_PTR result = dialog.DoModal();
+  inspector.join();
+  return result;
+}
+
+TEST(MainDialogTest, InitialisationSetsTheIconsAndAddsTheAboutItemLast) {
+  HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+  ASSERT_NE(icon, nullptr);
+  const INT_PTR result = RunDialog([&](HWND window) {
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageA(window, WM_GETICON, ICON_BIG, 0)), icon);
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageA(window, WM_GETICON, ICON_SMALL, 0)), icon);
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageA(window, WM_QUERYDRAGICON, 0, 0)), icon);
+
+    HMENU menu = ::GetSystemMenu(window, FALSE);
+    ASSERT_NE(menu, nullptr);
+    const int items = ::GetMenuItemCount(menu);
+    ASSERT_GE(items, 2);
+    EXPECT_EQ(::GetMenuItemID(menu, items - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    char text[64] = {};
+    ::GetMenuStringA(menu, static_cast<UINT>(items - 1), text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&About Tarnwick...");
+    EXPECT_TRUE(::GetMenuState(menu, static_cast<UINT>(items - 2), MF_BYPOSITION) & MF_SEPARATOR);
+
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_PROGRAM)));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_STOP)));
+    char status[32] = {};
+    ::GetDlgItemTextA(window, IDC_STATUS, status, sizeof status);
+    EXPECT_STREQ(status, "Idle");
+    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST(MainDialogTest, EnterWithNoButtonFocusedEndsTheRunWithOk) {
+  const INT_PTR result = RunDialog([](HWND window) {
+    // What the dialog manager sends for Enter when no push button has the focus.
+    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  });
+  EXPECT_EQ(result, IDOK);
+}
+
+TEST(MainDialogTest, OtherSystemCommandsGetTheDefaultHandling) {
+  const INT_PTR result = RunDialog([](HWND window) {
+    // Close from the system menu ends the run as Cancel does.
+    ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+}  // namespace
+}  // namespace tarnwick::win32

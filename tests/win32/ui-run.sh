@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The whole Windows program under Wine and a virtual X server, driven through
+# its window by tarnwick_ui_driver, against the simulated device on a
+# pseudo-terminal mapped to COM1; the device checks the image byte for byte.
+#   ui-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe DRIVER.exe LENGTH [no-device]
+# With no-device, none of COM1 to COM4 can be opened and no device runs.
+# With TARNWICK_SCREENSHOT=FILE.png a picture of the screen is taken while the
+# success box shows.
+set -euo pipefail
+wine_run=$1 prefix=$2 device=$3 pack=$4 program=$5 driver=$6 length=$7 mode=${8:-}
+source "$(dirname "$0")/com-ports.sh"
+source "$(dirname "$0")/display.sh"
+
+work=$(mktemp -d)
+xvfb_pid= device_pid= program_pid=
+cleanup() {
+  local pid
+  for pid in $program_pid $device_pid; do kill "$pid" 2>/dev/null || true; done
+  stop_display
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_display
+
+head -c "$length" /dev/urandom > "$work/image.bin"
+"$pack" "$work/image.bin" "$work/IMAGE.UPL"
+if [[ $mode == no-device ]]; then
+  # A folder: the port's open fails (a missing path would not do, as Wine then
+  # falls back to a serial device of its own choosing).
+  map_com_ports "COM1=$work" "COM2=$work" "COM3=$work" "COM4=$work"
+else
+  mkfifo "$work/device.out"
+  "$device" --baud 0 --runs 1 --expect "$work/image.bin" > "$work/device.out" 2>&1 &
+  device_pid=$!
+  exec 4<"$work/device.out"
+  read -r -t 10 pty <&4 || { echo "the device printed no pseudo-terminal"; exit 1; }
+  cat <&4 > "$work/device.log" &
+  map_com_ports "COM1=$pty"
+fi
+
+"$wine_run" "$prefix" "$program" &
+program_pid=$!
+
+if [[ -n ${TARNWICK_SCREENSHOT:-} ]] && command -v import >/dev/null; then
+  export TARNWICK_DRIVER_PAUSE_MS=3000
+  ( sleep 1; while kill -0 "$program_pid" 2>/dev/null; do
+      if [[ -f $work/shot-now ]]; then import -display "$DISPLAY" -window root "$TARNWICK_SCREENSHOT"; break; fi
+      sleep 0.2
+    done ) &
+fi
+status=0
+# The name is typed without its extension: the file dialog adds ".UPL".
+"$wine_run" "$prefix" "$driver" "$(windows_path "$work/IMAGE")" "$length" \
+  "$(basename "$program" .exe)" $mode | while IFS= read -r line; do
+    echo "$line"
+    if [[ $line == *"the box reports success"* ]]; then touch "$work/shot-now"; fi
+  done || status=1
+
+program_status=0
+wait "$program_pid" || program_status=$?
+program_pid=
+[[ $status -eq 0 ]] && [[ $program_status -eq 0 ]] || echo "the program ended with status $program_status"
+if [[ $mode == no-device ]]; then
+  unmap_com_ports COM1 COM2 COM3 COM4
+  [[ $status -eq 0 && $program_status -eq 0 ]] || exit 1
+  echo "with no port to open, the program said so and ended"
+  exit 0
+fi
+
+[[ $status -eq 0 ]] || kill "$device_pid" 2>/dev/null || true
+device_status=0
+wait "$device_pid" || device_status=$?
+device_pid=
+echo "--- device report"
+cat "$work/device.log"
+unmap_com_ports COM1
+[[ $status -eq 0 ]] || { echo "the driver's checks failed"; exit 1; }
+[[ $program_status -eq 0 ]] || exit 1
+[[ $device_status -eq 0 ]] || { echo "the device did not receive the image whole"; exit 1; }
+echo "the program served $length bytes through its window; the device received them whole and equal"

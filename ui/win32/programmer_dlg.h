@@ -1,0 +1,59 @@
+// The main dialog, template 102: turns button clicks and timer ticks into
+// calls of the engine, and gives the engine the window operations it needs.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "run_machine.h"
+#include "win32_serial_port.h"
+#include "window_ops.h"
+
+namespace tarnwick::win32 {
+
+class CProgrammerDlg final : public WindowOps {
+ public:
+  explicit CProgrammerDlg(HINSTANCE instance);
+  CProgrammerDlg(const CProgrammerDlg&) = delete;
+  CProgrammerDlg& operator=(const CProgrammerDlg&) = delete;
+
+  // Runs the dialog modally: IDCANCEL (Exit, Esc, the close box), IDOK (Enter
+  // with no push button focused), or -1 when the engine ended the program.
+  INT_PTR DoModal();
+  // Leaving through Exit: the port is closed if it is open.
+  void CloseSerialPort() { engine_.OnExit(); }
+
+  // WindowOps
+  void SetStatusText(const char* text) override;
+  void SetReadout(int controlId, std::uint32_t value) override;
+  void EnableControl(int controlId, bool enabled) override;
+  void SetProgressRange(std::uint32_t maximum) override;
+  void SetProgressPosition(std::uint32_t position) override;
+  bool StartTimer() override;
+  void KillTimer() override;
+  void ShowMessage(const char* text, MessageIcon icon) override;
+  void DestroyMainWindow() override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  BOOL OnInitDialog();
+  bool OnSysCommand(WPARAM command);
+  bool OnPaint();
+  void OnCommand(WORD id, WORD code);
+  void OnLoadFile();
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  HICON icon_;
+  std::string appName_;  // caption of every message box
+  Win32SerialPort port_;
+  ProgrammerEngine engine_{port_, *this};
+};
+
+}  // namespace tarnwick::win32
