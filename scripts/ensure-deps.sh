@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages that building, testing and
 # running Tarnwick need, when any is missing. Does nothing when all are there.
+#   ensure-deps.sh             the packages of the Linux build
+#   ensure-deps.sh PACKAGE...  these packages instead (names may carry :arch)
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,7 @@ packages=(
   fonts-dejavu-core
   xvfb xauth x11-utils
 )
+[[ $# -gt 0 ]] && packages=("$@")
 
 missing=()
 for package in "${packages[@]}"; do

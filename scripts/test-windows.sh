@@ -7,23 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-sudo=()
-if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
-export DEBIAN_FRONTEND=noninteractive
-updated=
-apt_install() {
-  local missing=() package status
-  for package in "$@"; do
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [[ "$status" == "install ok installed" ]] || missing+=("$package")
-  done
-  [[ ${#missing[@]} -eq 0 ]] && return 0
-  echo "Installing missing packages: ${missing[*]}"
-  if [[ -z $updated ]]; then "${sudo[@]}" apt-get update -q; updated=1; fi
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
-
-apt_install cmake ninja-build g++ libgtest-dev \
+scripts/ensure-deps.sh \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   wine wine64 fonts-wine xvfb xauth socat
@@ -32,10 +16,9 @@ apt_install cmake ninja-build g++ libgtest-dev \
 wine32=yes
 if [[ ! -x /usr/lib/wine/wine ]]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo[@]}" dpkg --add-architecture i386
-    updated=
+    if [[ $(id -u) -eq 0 ]]; then dpkg --add-architecture i386; else sudo dpkg --add-architecture i386; fi
   fi
-  if ! apt_install wine32:i386; then wine32=no; fi
+  scripts/ensure-deps.sh wine32:i386 || wine32=no
   [[ -x /usr/lib/wine/wine ]] || wine32=no
 fi
 
