@@ -39,7 +39,7 @@ TEST(DeviceWithSerialLinkTest, Receives65536BytesWholeAndTellsAOneByteMismatch) 
   WriteBytes(dir.File("raw.bin"), raw);
   DeviceTool device({"--baud", "0", "--runs", "2", "--expect", dir.File("raw.bin")}, dir);
   PortMap map;
-  map.devices[0] = device.FirstLine();
+  map.devices[0] = device.serialPath();
   PosixSerialPort port(map);
   SerialLink link(port);
   ASSERT_TRUE(link.OpenPort("COM1")) << port.LastError() << device.Errors();
@@ -50,7 +50,7 @@ TEST(DeviceWithSerialLinkTest, Receives65536BytesWholeAndTellsAOneByteMismatch) 
   EXPECT_EQ(ProgramOverSerialLink(link, raw), 0x00);
   link.ClosePort();
 
-  EXPECT_EQ(device.Wait(), 1);
+  EXPECT_EQ(device.WaitForExit(), 1);
   EXPECT_TRUE(device.Said("run 1: 65536 bytes received whole, result 0 (513 requests, 0 bad frames, 0 time-outs)\n"
                           "run 1: image equals"))
       << device.Output();

@@ -18,7 +18,7 @@ struct Session {
   ScriptedHost host;
 
   explicit Session(const std::vector<std::string>& arguments)
-      : device(arguments, dir), path(device.FirstLine()), host(path) {
+      : device(arguments, dir), path(device.serialPath()), host(path) {
     EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path << device.Errors();
   }
 };
@@ -32,7 +32,7 @@ TEST(TarnwickDeviceToolTest, ReceivesAWholeImageWritesItAndComparesIt) {
   raw[345] ^= 0x80;  // the device cannot tell: it checks only the frames
   EXPECT_EQ(session.host.ServeUntilResult(raw), 0x00);
 
-  EXPECT_EQ(session.device.Wait(), 1) << session.device.Output() << session.device.Errors();
+  EXPECT_EQ(session.device.WaitForExit(), 1) << session.device.Output() << session.device.Errors();
   EXPECT_TRUE(session.device.Said("run 1: 1000 bytes received whole, result 0")) << session.device.Output();
   EXPECT_TRUE(session.device.Said("run 1: image equals"));
   EXPECT_TRUE(session.device.Said("run 2: image differs from " + files.File("raw.bin") +
@@ -63,7 +63,7 @@ TEST(TarnwickDeviceToolTest, AsksAgainAfterABadBlockAndAfterATimeOut) {
   EXPECT_EQ(host.NextFrame(), Request(2));
   host.Send(Block(raw, 2, 2));
   EXPECT_EQ(host.NextFrame(), Result(0));
-  EXPECT_EQ(session.device.Wait(), 0);
+  EXPECT_EQ(session.device.WaitForExit(), 0);
   const std::string log = session.device.Errors();
   EXPECT_NE(log.find("<- block 0 (128 bytes) bad checksum"), std::string::npos) << log;
   EXPECT_NE(log.find("-- no block 1 within 1000 ms"), std::string::npos) << log;
@@ -80,7 +80,7 @@ TEST(TarnwickDeviceToolTest, GivesUpWithStatusTwoAndExitsOne) {
     session.host.Send(corrupted);
   }
   EXPECT_EQ(session.host.NextFrame(), Result(0x02));
-  EXPECT_EQ(session.device.Wait(), 1);
+  EXPECT_EQ(session.device.WaitForExit(), 1);
   EXPECT_TRUE(session.device.Said("gave up on block 0 after 10 tries")) << session.device.Output();
 }
 
@@ -94,7 +94,7 @@ TEST(TarnwickDeviceToolTest, PacesTheLineAt4800Baud) {
   EXPECT_EQ(session.host.NextFrame(), Result(0));
   // 105 bytes in and 6 out at 2.083 ms a byte.
   EXPECT_GE(steady_clock::now() - sent, 220ms);
-  EXPECT_EQ(session.device.Wait(), 0);
+  EXPECT_EQ(session.device.WaitForExit(), 0);
 }
 
 TEST(TarnwickDeviceToolTest, TheHostMayCloseAndReopenBetweenRuns) {
@@ -110,7 +110,7 @@ TEST(TarnwickDeviceToolTest, TheHostMayCloseAndReopenBetweenRuns) {
   ASSERT_EQ(ioctl(again.fd(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0) << "a host that is not root could not open the line again";
   EXPECT_EQ(again.ServeUntilResult(RandomBytes(40, 27)), 0x00);
-  EXPECT_EQ(session.device.Wait(), 0) << session.device.Output();
+  EXPECT_EQ(session.device.WaitForExit(), 0) << session.device.Output();
 }
 
 TEST(TarnwickDeviceToolTest, TheLinkGoesWithTheDeviceAndACutRunFailsTheExit) {
@@ -122,7 +122,7 @@ TEST(TarnwickDeviceToolTest, TheLinkGoesWithTheDeviceAndACutRunFailsTheExit) {
   ASSERT_EQ(session.host.NextFrame(), Request(0));
 
   session.device.Signal(SIGTERM);
-  EXPECT_EQ(session.device.Wait(), 1);
+  EXPECT_EQ(session.device.WaitForExit(), 1);
   EXPECT_TRUE(session.device.Said("run 1: cut short"));
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
@@ -136,9 +136,9 @@ TEST(TarnwickDeviceToolTest, ServesAPortGivenOnTheCommandLine) {
   const std::string port = ptsname(hostEnd);
   TempDir dir;
   DeviceTool device({"--runs", "1", port}, dir);
-  EXPECT_EQ(device.FirstLine(), port);
+  EXPECT_EQ(device.serialPath(), port);
   EXPECT_EQ(host.ServeUntilResult(RandomBytes(260, 29)), 0x00);
-  EXPECT_EQ(device.Wait(), 0) << device.Output() << device.Errors();
+  EXPECT_EQ(device.WaitForExit(), 0) << device.Output() << device.Errors();
 }
 
 TEST(TarnwickDeviceToolTest, BadArgumentsExitTwo) {
@@ -149,12 +149,12 @@ TEST(TarnwickDeviceToolTest, BadArgumentsExitTwo) {
   for (const auto& arguments : cases) {
     TempDir dir;
     DeviceTool device(arguments, dir);
-    EXPECT_EQ(device.Wait(), 2) << arguments[0];
+    EXPECT_EQ(device.WaitForExit(), 2) << arguments[0];
     EXPECT_EQ(device.Errors().rfind("tarnwick-device: ", 0), 0u) << arguments[0];
   }
   TempDir dir;
   DeviceTool help({"--help"}, dir);
-  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_EQ(help.WaitForExit(), 0);
   EXPECT_EQ(help.Output().rfind("usage: tarnwick-device", 0), 0u);
 }
 

@@ -15,23 +15,9 @@
 
 #include "frame_codec.h"
 #include "run_machine.h"
+#include "wire_frames.h"
 
 namespace tarnwick::testing {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Device frames follow the host-frame rule: count byte 0, body = value + checksum.
-inline Bytes DeviceFrame(std::uint8_t command, std::uint8_t value) {
-  return {0x33, 0xBB, command, 0x00, value, static_cast<std::uint8_t>(command + value)};
-}
-inline Bytes Request(std::uint8_t sequence) { return DeviceFrame(0x80, sequence); }
-inline Bytes Result(std::uint8_t status) { return DeviceFrame(0x81, status); }
-
-inline Bytes Handshake() {
-  Bytes frame(kHandshakeFrameLength);
-  BuildFrame(handshakeSource.data(), frame.data(), kHandshakeDataLength);
-  return frame;
-}
 
 class FakeSerialPort : public SerialPort {
  public:

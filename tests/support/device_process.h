@@ -1,86 +1,110 @@
-// Runs the simulated device tool as a child process on a fresh pseudo-terminal
-// and hands the test the path of its serial end.
+// The simulated device tool run as a child process: its standard output is
+// collected (the first line is the path of its serial end), its standard error
+// goes to a file when one is named.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "temp_dir.h"
 
 namespace tarnwick::testing {
 
 class DeviceProcess {
  public:
-  // Starts `tool` with `arguments`; the tool prints its serial end's path first.
-  DeviceProcess(const std::string& tool, const std::vector<std::string>& arguments) {
+  DeviceProcess(const std::string& tool, const std::vector<std::string>& arguments,
+                const std::string& errorsFile = {})
+      : errorsFile_(errorsFile) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(tool.c_str()));
-      for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-      argv.push_back(nullptr);
-      ::execv(tool.c_str(), argv.data());
-      ::_exit(127);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (!errorsFile.empty()) {
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
     }
+    std::vector<std::string> all{tool};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, tool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     stdout_ = out[0];
-    serialPath_ = ReadLine(std::chrono::seconds(10));
   }
   ~DeviceProcess() {
     if (pid_ > 0 && !exited_) {
+      // Asked first, so that the tool removes its link; told if it lingers.
       ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
+      if (WaitForExit(std::chrono::seconds(3)) < 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+      }
     }
     if (stdout_ >= 0) ::close(stdout_);
   }
   DeviceProcess(const DeviceProcess&) = delete;
   DeviceProcess& operator=(const DeviceProcess&) = delete;
 
-  // The pseudo-terminal's serial end; empty if the tool did not start.
-  const std::string& serialPath() const { return serialPath_; }
-
-  // The exit status once the tool ends by itself, or -1 after `limit`.
-  int WaitForExit(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The first line of its output: the path of its serial end; empty if none comes.
+  std::string serialPath() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (output_.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline &&
+           ReadOutput(std::chrono::milliseconds(20)) >= 0) {
     }
-    return -1;
+    const auto end = output_.find('\n');
+    return end == std::string::npos ? std::string() : output_.substr(0, end);
+  }
+
+  // The exit status once it ends, 128 + the signal if a signal ended it, or -1 after `limit`.
+  int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= deadline) return -1;
+      ReadOutput(std::chrono::milliseconds(10));
+    }
+    exited_ = true;
+    while (ReadOutput(std::chrono::milliseconds(0)) > 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  void Signal(int number) { ::kill(pid_, number); }
+  const std::string& Output() const { return output_; }
+  bool Said(const std::string& text) const { return output_.find(text) != std::string::npos; }
+  std::string Errors() const {
+    const auto bytes = ReadBytes(errorsFile_);
+    return std::string(bytes.begin(), bytes.end());
   }
 
  private:
-  std::string ReadLine(std::chrono::milliseconds limit) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd ready{stdout_, POLLIN, 0};
-      if (::poll(&ready, 1, 50) <= 0) continue;
-      char c;
-      if (::read(stdout_, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line += c;
-    }
-    return {};
+  // Bytes read, 0 when none came in time, -1 at the end of the output.
+  long ReadOutput(std::chrono::milliseconds wait) {
+    pollfd ready{stdout_, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0) return 0;
+    char buffer[4096];
+    const ssize_t got = ::read(stdout_, buffer, sizeof buffer);
+    if (got <= 0) return -1;
+    output_.append(buffer, static_cast<std::size_t>(got));
+    return got;
   }
 
+  std::string errorsFile_;
   pid_t pid_ = -1;
-  int stdout_ = -1;
   bool exited_ = false;
-  std::string serialPath_;
+  int stdout_ = -1;
+  std::string output_;
 };
 
 }  // namespace tarnwick::testing

@@ -82,7 +82,7 @@ class DialogRecorder {
 
 constexpr const char* kDeviceTool = TARNWICK_DEVICE_EXE;
 
-QString Path(const DeviceProcess& device) { return QString::fromStdString(device.serialPath()); }
+QString Path(DeviceProcess& device) { return QString::fromStdString(device.serialPath()); }
 
 PortMap Ports(const QString& com1, const QString& com2, const QString& com3, const QString& com4) {
   PortMap map;
