@@ -4,10 +4,6 @@
 
 namespace tarnwick::ui {
 
-bool ApplyProgramArguments(const std::vector<std::string>& arguments, PortMap& ports, std::string& error) {
-  return ports.ApplyArguments(arguments, error);
-}
-
 std::string ProgramUsage() {
   return "usage: tarnwick [COMn=DEVICE]...\n"
          "Programs a target device over a serial line. COM1 to COM4 stand for the\n"
@@ -44,9 +40,8 @@ bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& port
     error = rest.empty() ? "the path of an image is missing" : "expected one image path, not \"" + rest.back() + "\"";
     return false;
   }
-  PortMap updated = ports;
-  if (!updated.ApplyArguments(mappings, error)) return false;
-  ports = std::move(updated);
+  // ApplyArguments leaves the map as it was when it refuses an argument.
+  if (!ports.ApplyArguments(mappings, error)) return false;
   options.imagePath = rest.front();
   return true;
 }

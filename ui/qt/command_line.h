@@ -9,9 +9,7 @@
 
 namespace tarnwick::ui {
 
-// tarnwick [COMn=DEVICE]...: applies the mappings to `ports`. On anything else
-// returns false with a one-line `error` and leaves `ports` unchanged.
-bool ApplyProgramArguments(const std::vector<std::string>& arguments, PortMap& ports, std::string& error);
+// tarnwick [COMn=DEVICE]...: the mappings go to PortMap::ApplyArguments.
 std::string ProgramUsage();
 
 struct DemoOptions {

@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
   // Read before the toolkit starts, so that a wrong argument needs no display.
   PortMap ports = PortMap::Discover();
   std::string error;
-  if (!ui::ApplyProgramArguments(ui::ArgumentsOf(argc, argv), ports, error)) {
+  if (!ports.ApplyArguments(ui::ArgumentsOf(argc, argv), error)) {
     std::fprintf(stderr, "tarnwick: %s\n%s", error.c_str(), ui::ProgramUsage().c_str());
     return 2;
   }
