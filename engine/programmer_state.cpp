@@ -1,10 +1,7 @@
 #include "programmer_state.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
+#include <utility>
 
 namespace tarnwick {
 
@@ -46,58 +43,49 @@ namespace {
 
 LoadResult Failure(std::string message) { return LoadResult{false, std::move(message)}; }
 
-// Refuses anything but a regular file before it is opened: opening a FIFO for
-// reading would block the window's thread until a writer appears.
-LoadResult CheckIsRegularFile(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (status.type() == fs::file_type::not_found) return Failure(path + " was not found.");
-  if (error) {
-    if (error == std::errc::permission_denied) {
-      return Failure(path + " cannot be opened: access is denied.");
-    }
-    return Failure(path + " cannot be opened: " + error.message() + ".");
-  }
-  if (status.type() == fs::file_type::directory) {
-    return Failure(path + " is a folder, not an image file.");
-  }
-  if (status.type() != fs::file_type::regular) {
-    return Failure(path + " is not a regular file and cannot be loaded as an image.");
-  }
-  return LoadResult{true, {}};
-}
+// Closes the file however the load ends.
+class OpenFileGuard {
+ public:
+  explicit OpenFileGuard(ImageFile& file) : file_(file) {}
+  ~OpenFileGuard() { file_.Close(); }
+  OpenFileGuard(const OpenFileGuard&) = delete;
+  OpenFileGuard& operator=(const OpenFileGuard&) = delete;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+ private:
+  ImageFile& file_;
 };
 
 }  // namespace
 
-LoadResult LoadImageFile(ProgrammerState& state, const std::string& path) {
-  LoadResult check = CheckIsRegularFile(path);
-  if (!check.ok) return check;
-
-  errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    const int openError = errno;
-    if (openError == ENOENT) return Failure(path + " was not found.");
-    if (openError == EACCES || openError == EPERM) {
-      return Failure(path + " cannot be opened: access is denied.");
-    }
-    return Failure(path + " cannot be opened: " + std::strerror(openError) + ".");
+std::string DescribeOpenFailure(ImageOpenStatus status, const std::string& path, const char* reason) {
+  switch (status) {
+    case ImageOpenStatus::NotFound:
+      return path + " was not found.";
+    case ImageOpenStatus::AccessDenied:
+      return path + " cannot be opened: access is denied.";
+    case ImageOpenStatus::Folder:
+      return path + " is a folder, not an image file.";
+    case ImageOpenStatus::NotRegularFile:
+      return path + " is not a regular file and cannot be loaded as an image.";
+    case ImageOpenStatus::Opened:
+    case ImageOpenStatus::Failed:
+      break;
   }
+  const std::string why = (reason != nullptr && *reason != '\0') ? reason : "unknown error";
+  return path + " cannot be opened: " + why + ".";
+}
+
+LoadResult LoadImageFile(ProgrammerState& state, const std::string& path, ImageFile& file) {
+  const ImageOpenStatus status = file.Open(path.c_str());
+  if (status != ImageOpenStatus::Opened) return Failure(DescribeOpenFailure(status, path, file.LastError()));
+  OpenFileGuard guard(file);
 
   std::size_t total = 0;
   while (total < kMaxImageLength) {
-    const std::size_t got =
-        std::fread(state.loadScratch.data() + total, 1, kMaxImageLength - total, file.get());
-    total += got;
+    const std::ptrdiff_t got = file.Read(state.loadScratch.data() + total, kMaxImageLength - total);
+    if (got < 0) return Failure("A read error occurred while reading " + path + ".");
     if (got == 0) break;
-  }
-  if (std::ferror(file.get())) {
-    return Failure("A read error occurred while reading " + path + ".");
+    total += static_cast<std::size_t>(got);
   }
 
   DescrambleImage(state.loadScratch.data(), total);

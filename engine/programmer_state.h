@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image_file.h"
+
 namespace tarnwick {
 
 inline constexpr std::uint32_t kMaxImageLength = 65536;
@@ -55,10 +57,15 @@ struct LoadResult {
   std::string message;  // for the operator when !ok; empty on success
 };
 
-// Reads up to 65,536 bytes of the file at `path` and descrambles them. On
-// success the image and its length replace the old ones together; on any
-// failure the record's image and length are left exactly as they were.
-// Only regular files are read, so a FIFO or device never blocks the caller.
-LoadResult LoadImageFile(ProgrammerState& state, const std::string& path);
+// The operator's message for a file that `ImageFile::Open` refused;
+// `reason` is the file's LastError().
+std::string DescribeOpenFailure(ImageOpenStatus status, const std::string& path, const char* reason);
+
+// Reads up to 65,536 bytes of the file at `path` through `file` and
+// descrambles them. On success the image and its length replace the old ones
+// together; on any failure the record's image and length are left exactly as
+// they were. Only regular files are read, and opening never waits, so a FIFO
+// or a device never blocks the caller.
+LoadResult LoadImageFile(ProgrammerState& state, const std::string& path, ImageFile& file);
 
 }  // namespace tarnwick

@@ -1,6 +1,7 @@
 #include "run_machine.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -20,7 +21,7 @@ void ProgrammerEngine::OnInitDialog() {
 void ProgrammerEngine::OnLoadFileStarted() { window_.SetStatusText(kTextOpenFile); }
 
 bool ProgrammerEngine::LoadFile(const std::string& path) {
-  const LoadResult result = LoadImageFile(state_, path);
+  const LoadResult result = LoadImageFile(state_, path, imageFile_);
   if (!result.ok) {
     window_.ShowMessage(result.message.c_str(), MessageIcon::Stop);
     return false;
@@ -34,6 +35,10 @@ void ProgrammerEngine::OnProgram() {
   window_.EnableControl(IdProgram, false);
   state_.ResetForProgram();
   failedResultPending_ = false;
+  furthestBlock_ = 0;
+  ticksWithoutRequest_ = 0;
+  stallNoticeShown_ = false;
+  lastOutcome_ = RunOutcome::None;
 
   // A device seen before is still listening on the port of the earlier run,
   // which stays open: greet it at once, without a scan. If that port has been
@@ -91,6 +96,7 @@ void ProgrammerEngine::StepRun() {
           state_.runState = RunIdle;
           return;
         case ScanAllPortsFailed:
+          lastOutcome_ = RunOutcome::NoDevice;
           // No tick may arrive while the box is open.
           window_.KillTimer();
           window_.ShowMessage(kTextCannotConnect, MessageIcon::Exclamation);
@@ -99,17 +105,34 @@ void ProgrammerEngine::StepRun() {
       }
       return;
     case RunConnected:
-      state_.runState = RunProgramming;  // a pause of one tick, no poll
+      // A pause of one tick, no poll. The handshake of a device-seen run may
+      // already have found the port gone.
+      if (link_.PortFailed()) {
+        EndRunOnLostPort();
+        return;
+      }
+      state_.runState = RunProgramming;
       return;
-    case RunProgramming:
-      switch (PollResult()) {
+    case RunProgramming: {
+      // Counted before the poll, which sets it back to 0 on a request.
+      if (ticksWithoutRequest_ < UINT32_MAX) ++ticksWithoutRequest_;
+      const int result = PollResult();
+      // A success that arrived with the port's last bytes still counts.
+      if (result != kResultSuccess && link_.PortFailed()) {
+        EndRunOnLostPort();
+        return;
+      }
+      if (result == kResultNone) NoticeStallIfDue();
+      switch (result) {
         case kResultSuccess:
+          lastOutcome_ = RunOutcome::Success;
           // Idle before the box, so the ticks during it do nothing.
           state_.connectStep = StepFirstPort;
           state_.runState = RunIdle;
           window_.ShowMessage(kTextSucceeded, MessageIcon::Information);
           return;
         case kResultFailure:
+          lastOutcome_ = RunOutcome::Failure;
           // The run goes on (the device may try again); ticks during the box
           // keep serving it but must not open a second box.
           if (failureBoxShowing_) return;
@@ -120,6 +143,7 @@ void ProgrammerEngine::StepRun() {
         default:
           return;
       }
+    }
     case RunIdle:
       return;
     default:
@@ -154,6 +178,15 @@ ScanResult ProgrammerEngine::StepConnection() {
     case StepProbe: {
       if (probeAttempts_ == kProbeLimit) {
         link_.ClosePort();
+        state_.connectStep = StepNextPort;
+        return ScanRunning;
+      }
+      if (link_.PortFailed()) {
+        // The port went away while it was probed: whatever answered on it is
+        // gone too, so the scan goes on with the next port as if none had.
+        window_.SetStatusDetail(link_.LastOpenError());
+        link_.ClosePort();
+        state_.connected = 0;
         state_.connectStep = StepNextPort;
         return ScanRunning;
       }
@@ -212,34 +245,54 @@ void ProgrammerEngine::DispatchPacket() {
   if (command == kCommandRequest) {
     state_.connected = 1;
     state_.deviceSeen = 1;
+    ticksWithoutRequest_ = 0;
+    if (stallNoticeShown_) {
+      // The device is back and the run goes on as before.
+      stallNoticeShown_ = false;
+      window_.EnableControl(IdProgram, false);
+    }
     ServeBlock(firstBodyByte);
   } else if (command == kCommandResult) {
     state_.resultOk = (firstBodyByte == 0) ? 1 : 0;
     failedResultPending_ = (firstBodyByte != 0);
+    lastDeviceStatus_ = firstBodyByte;
   }
 }
 
 void ProgrammerEngine::ServeBlock(std::uint8_t requestByte) {
-  // The device names the block it wants by its number modulo 64: the next
-  // block advances the counter, anything else gets the last block again.
-  std::uint32_t block = state_.blockCounter;
-  if (requestByte == (state_.blockCounter & kSequenceMask)) ++block;
-
   std::array<std::uint8_t, kFrameBufferSize> source{};
   std::array<std::uint8_t, kFrameBufferSize> frame{};
-  source[0] = requestByte;
-
-  // A request that names no block of the image (none served yet in this run,
-  // or one past its end) gets an empty block; nothing outside the image is
-  // read and the counters stay inside it.
-  const std::uint32_t start = block == 0 ? 0 : (block - 1) * kBlockSize;
-  if (block == 0 || start > state_.imageLength) {
+  source[0] = requestByte;  // every answer echoes the request
+  auto sendEmptyBlock = [&] {
     const int length = BuildFrame(source.data(), frame.data(), 0);
     link_.SendFrame(WriteChannel::Block, frame.data(), static_cast<std::size_t>(length));
+  };
+
+  // Which block the request names, counted from 1 like blockCounter (0: none).
+  // The device names a block by its index modulo 64, and it can be anywhere
+  // from the first block up to the one after the furthest served, never
+  // beyond: so the number names the last block with that number up to there.
+  // Mostly that is the block after the one last served, or that block again;
+  // it is an earlier one when a request was misread and the host went ahead
+  // of the device, which then gets the block it asked for under its own number.
+  // Bytes 64 to 255 are no block number: the block last served goes again.
+  std::uint32_t block = state_.blockCounter;
+  if (requestByte <= kSequenceMask) {
+    const std::uint32_t back = (furthestBlock_ - requestByte) & kSequenceMask;
+    block = back > furthestBlock_ ? 0 : furthestBlock_ - back + 1;
+  }
+
+  // A request that names no block of the image (a number before the first
+  // block, or a block beyond the end of the image) gets an empty block;
+  // nothing outside the image is read and the counters stay as they are.
+  const std::uint32_t start = block == 0 ? 0 : (block - 1) * kBlockSize;
+  if (block == 0 || start > state_.imageLength) {
+    sendEmptyBlock();
     return;
   }
 
   state_.blockCounter = block;
+  furthestBlock_ = std::max(furthestBlock_, block);
   const std::uint32_t end = std::min<std::uint32_t>(block * kBlockSize, state_.imageLength);
   const std::uint32_t blockLength = end - start;
   std::memcpy(source.data() + 1, state_.imageData.data() + start, blockLength);
@@ -263,6 +316,28 @@ void ProgrammerEngine::ServeBlock(std::uint8_t requestByte) {
     window_.EnableControl(IdStop, false);
     window_.SetStatusText(kTextDone);
   }
+}
+
+void ProgrammerEngine::NoticeStallIfDue() {
+  if (ticksWithoutRequest_ < kStallTicks || stallNoticeShown_) return;
+  // The run goes on, in case the device comes back; the operator may start over.
+  stallNoticeShown_ = true;
+  window_.EnableControl(IdProgram, true);
+  window_.SetStatusDetail(kTextStalled);
+}
+
+void ProgrammerEngine::EndRunOnLostPort() {
+  lastOutcome_ = RunOutcome::PortLost;
+  // Idle before the box, so the ticks during it do nothing.
+  state_.connectStep = StepFirstPort;
+  state_.runState = RunIdle;
+  window_.SetStatusDetail(link_.LastOpenError());
+  link_.ClosePort();
+  char text[kStatusBufferSize];
+  std::snprintf(text, sizeof text, kTextPortLostFormat, kPortNames[portIndex_]);
+  window_.ShowMessage(text, MessageIcon::Exclamation);
+  window_.EnableControl(IdProgram, true);
+  window_.EnableControl(IdStop, false);
 }
 
 }  // namespace tarnwick

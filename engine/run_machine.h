@@ -7,6 +7,7 @@
 #include <string>
 
 #include "frame_codec.h"
+#include "image_file.h"
 #include "programmer_state.h"
 #include "serial_link.h"
 #include "serial_port.h"
@@ -45,6 +46,9 @@ inline constexpr std::array<const char*, 4> kPortNames = {"COM1", "COM2", "COM3"
 inline constexpr std::uint32_t kProbeLimit = 100;
 inline constexpr std::uint32_t kHandshakeInterval = 5;
 inline constexpr std::uint8_t kSequenceMask = 0x3F;
+// Ticks of RunProgramming without a request from the device (10 s) before the
+// operator is told and may start over.
+inline constexpr std::uint32_t kStallTicks = 100;
 inline constexpr std::array<const char*, 4> kSpinnerGlyphs = {"-", "\\", "|", "/"};
 
 inline constexpr const char* kTextIdle = "Idle";
@@ -56,12 +60,28 @@ inline constexpr const char* kTextNoTimer = "Not enough timers available for thi
 inline constexpr const char* kTextCannotConnect = "  Can not Connect To Device!    ";
 inline constexpr const char* kTextSucceeded = "   Programming Device Succeed!   ";
 inline constexpr const char* kTextFailed = "   Programming Device Fail!    ";
+// Our own texts: the message when the port fails during a run ("%s" is the
+// port's name), and the status detail of a run whose device went quiet.
+inline constexpr const char* kTextPortLostFormat = "The connection to the device on %s was lost.";
+inline constexpr const char* kTextStalled =
+    "The device has sent no request for 10 s. Press Program to start again on the same port.";
+
+// How the last run ended, for front ends that must act on it without reading
+// message texts.
+enum class RunOutcome {
+  None,         // no run has ended yet (or one is going on)
+  Success,      // the device reported status 0
+  Failure,      // the device reported a non-zero status (the run goes on)
+  NoDevice,     // the scan found no device on any port
+  PortLost,     // the port failed during the run
+};
 
 // One per process: owns the run's record, the serial link and the scan
 // counters, and talks to the window only through WindowOps.
 class ProgrammerEngine {
  public:
-  ProgrammerEngine(SerialPort& port, WindowOps& window) : link_(port), window_(window) {}
+  ProgrammerEngine(SerialPort& port, WindowOps& window, ImageFile& imageFile)
+      : link_(port), window_(window), imageFile_(imageFile) {}
   ProgrammerEngine(const ProgrammerEngine&) = delete;
   ProgrammerEngine& operator=(const ProgrammerEngine&) = delete;
 
@@ -95,10 +115,21 @@ class ProgrammerEngine {
   std::uint32_t portIndex() const { return portIndex_; }
   std::uint32_t probeAttempts() const { return probeAttempts_; }
 
+  RunOutcome lastOutcome() const { return lastOutcome_; }
+  // The status byte of the last result frame received.
+  std::uint8_t lastDeviceStatus() const { return lastDeviceStatus_; }
+  // Ticks of RunProgramming since the device's last request (or since the
+  // run began to program); the stall notice comes at kStallTicks.
+  std::uint32_t ticksWithoutRequest() const { return ticksWithoutRequest_; }
+  bool stallNoticeShown() const { return stallNoticeShown_; }
+
  private:
+  void NoticeStallIfDue();
+  void EndRunOnLostPort();
   ProgrammerState state_;
   SerialLink link_;
   WindowOps& window_;
+  ImageFile& imageFile_;
   FrameParser parser_;
   std::uint32_t portIndex_ = 0;
   std::uint32_t probeAttempts_ = 0;
@@ -106,6 +137,13 @@ class ProgrammerEngine {
   bool failedResultPending_ = false;
   // The failure box is open; ticks meanwhile must not open another.
   bool failureBoxShowing_ = false;
+  // The furthest the run has got: one more than the index of the furthest
+  // block served. The device can be anywhere up to it, never beyond.
+  std::uint32_t furthestBlock_ = 0;
+  std::uint32_t ticksWithoutRequest_ = 0;
+  bool stallNoticeShown_ = false;
+  RunOutcome lastOutcome_ = RunOutcome::None;
+  std::uint8_t lastDeviceStatus_ = 0;
 };
 
 }  // namespace tarnwick

@@ -8,6 +8,7 @@ namespace tarnwick {
 
 bool SerialLink::OpenPort(const char* portName) {
   open_ = port_.Open(portName);
+  failed_ = false;
   pendingStart_ = 0;
   pendingLength_ = 0;
   return open_;
@@ -18,7 +19,7 @@ void SerialLink::ConfigurePort() {
 }
 
 void SerialLink::SendFrame(WriteChannel channel, const std::uint8_t* frame, std::size_t length) {
-  if (!open_) return;
+  if (!open_ || failed_) return;
   const auto count = static_cast<std::uint32_t>(length);
   if (channel == WriteChannel::Block) {
     blockBytesWritten_ = count;
@@ -30,7 +31,10 @@ void SerialLink::SendFrame(WriteChannel channel, const std::uint8_t* frame, std:
   std::size_t taken = 0;
   if (pendingLength_ == 0) {
     const std::ptrdiff_t written = port_.Write(frame, length);
-    if (written < 0) return;  // the port is gone: nothing reaches the line any more
+    if (written < 0) {
+      MarkFailed();  // the port is gone: nothing reaches the line any more
+      return;
+    }
     taken = static_cast<std::size_t>(written);
   }
   Enqueue(frame + taken, length - taken);
@@ -42,12 +46,13 @@ void SerialLink::SendHandshake() {
 }
 
 std::uint32_t SerialLink::PollReceive(ProgrammerState& state) {
-  if (!open_) return 0;
+  if (!open_ || failed_) return 0;
   FlushPending();
   const std::size_t waiting = std::min(port_.BytesWaiting(), kMaxPollBytes);
   bytesRead_ = static_cast<std::uint32_t>(waiting);
-  if (waiting == 0) return 0;
-  bytesRead_ = static_cast<std::uint32_t>(port_.Read(state.rxBytes.data(), waiting));
+  if (waiting != 0) bytesRead_ = static_cast<std::uint32_t>(port_.Read(state.rxBytes.data(), waiting));
+  // Bytes read before the port failed are still the device's; they count.
+  if (port_.HasFailed()) MarkFailed();
   return bytesRead_;
 }
 
@@ -55,6 +60,7 @@ void SerialLink::ClosePort() {
   if (!open_) return;
   port_.Close();
   open_ = false;
+  failed_ = false;
   pendingStart_ = 0;
   pendingLength_ = 0;
 }
@@ -65,8 +71,7 @@ void SerialLink::FlushPending() {
     const std::size_t run = std::min(pendingLength_, kSendQueueSize - pendingStart_);
     const std::ptrdiff_t written = port_.Write(pending_.data() + pendingStart_, run);
     if (written < 0) {
-      pendingStart_ = 0;
-      pendingLength_ = 0;
+      MarkFailed();
       return;
     }
     const auto taken = static_cast<std::size_t>(written);
@@ -75,6 +80,12 @@ void SerialLink::FlushPending() {
     if (taken < run) return;  // the port is full for now
   }
   pendingStart_ = 0;
+}
+
+void SerialLink::MarkFailed() {
+  failed_ = true;
+  pendingStart_ = 0;
+  pendingLength_ = 0;
 }
 
 void SerialLink::Enqueue(const std::uint8_t* data, std::size_t length) {

@@ -43,16 +43,23 @@ class SerialLink {
   void ClosePort();
 
   bool IsOpen() const { return open_; }
-  // Why the last OpenPort failed, in the operating system's words; may be empty.
+  // True once the open port has failed for good (the device behind it went
+  // away). The link then sends and reads nothing more on it; the caller
+  // closes it. ClosePort and OpenPort clear it.
+  bool PortFailed() const { return failed_; }
+  // Why the last OpenPort failed, or why the port failed, in the operating
+  // system's words; may be empty.
   const char* LastOpenError() const { return port_.LastError(); }
   std::size_t PendingBytes() const { return pendingLength_; }
 
  private:
   void FlushPending();
+  void MarkFailed();
   void Enqueue(const std::uint8_t* data, std::size_t length);
 
   SerialPort& port_;
   bool open_ = false;
+  bool failed_ = false;
   std::array<std::uint8_t, kFrameBufferSize> handshakeFrame_{};
   std::uint32_t blockBytesWritten_ = 0;
   std::uint32_t handshakeBytesWritten_ = 0;

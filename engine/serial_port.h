@@ -35,7 +35,13 @@ class SerialPort {
 
   virtual void Close() = 0;
 
-  // Why the last Open failed, in the operating system's words; empty if unknown.
+  // True once the open port has failed for good: the device behind it went
+  // away (a USB adapter pulled, the far end of a pseudo-terminal closed), as
+  // found by the last Write, BytesWaiting or Read. The next Open clears it.
+  virtual bool HasFailed() const { return false; }
+
+  // Why the last Open failed, or why the port failed, in the operating
+  // system's words; empty if unknown.
   virtual const char* LastError() const { return ""; }
 };
 

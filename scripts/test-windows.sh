@@ -21,6 +21,11 @@ if [[ ! -x /usr/lib/wine/wine ]]; then
   scripts/ensure-deps.sh wine32:i386 || wine32=no
   [[ -x /usr/lib/wine/wine ]] || wine32=no
 fi
+# Some kernels cannot run 32-bit programs at all, Wine's 32-bit loader included.
+if [[ $wine32 == yes ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "This machine cannot run 32-bit programs: the 32-bit Windows build is built but not tested."
+  wine32=no
+fi
 
 # The simulated device and the image packer run natively, from a Linux build.
 host=build/default

@@ -1,8 +1,9 @@
 // tarnwick-pack: scrambles a raw firmware binary into a .UPL image with the
 // product key, or (--unpack) turns a .UPL image back into the raw binary.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,14 @@
 #include <vector>
 
 #include "programmer_state.h"
+
+#ifdef _WIN32
+#include "win32_image_file.h"
+using PlatformImageFile = tarnwick::win32::Win32ImageFile;
+#else
+#include "posix_image_file.h"
+using PlatformImageFile = tarnwick::PosixImageFile;
+#endif
 
 namespace {
 
@@ -35,30 +44,35 @@ bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t le
   return true;
 }
 
+// Reads the raw binary through the same non-blocking, type-checked open as
+// the loader, so that a FIFO or a device swapped in for it cannot hang us.
 int Pack(const std::string& rawPath, const std::string& imagePath) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (!fs::is_regular_file(rawPath, error)) {
-    std::cerr << "tarnwick-pack: " << rawPath << " is not a readable regular file\n";
+  PlatformImageFile file;
+  const tarnwick::ImageOpenStatus status = file.Open(rawPath.c_str());
+  if (status != tarnwick::ImageOpenStatus::Opened) {
+    std::cerr << "tarnwick-pack: " << tarnwick::DescribeOpenFailure(status, rawPath, file.LastError()) << "\n";
     return kExitFailed;
   }
-  const auto size = fs::file_size(rawPath, error);
-  if (error) {
-    std::cerr << "tarnwick-pack: cannot read " << rawPath << ": " << error.message() << "\n";
-    return kExitFailed;
+  std::vector<std::uint8_t> bytes(tarnwick::kMaxImageLength + 1);
+  std::size_t total = 0;
+  for (;;) {
+    // Past the limit only the count matters: read on into the spare end.
+    std::uint8_t* into = bytes.data() + std::min<std::size_t>(total, tarnwick::kMaxImageLength);
+    const std::size_t room = total < tarnwick::kMaxImageLength ? tarnwick::kMaxImageLength + 1 - total : 1;
+    const std::ptrdiff_t got = file.Read(into, room);
+    if (got < 0) {
+      std::cerr << "tarnwick-pack: read error on " << rawPath << ": " << file.LastError() << "\n";
+      return kExitFailed;
+    }
+    if (got == 0) break;
+    total += static_cast<std::size_t>(got);
   }
-  if (size > tarnwick::kMaxImageLength) {
-    std::cerr << "tarnwick-pack: " << rawPath << " has " << size << " bytes; an image holds at most "
+  if (total > tarnwick::kMaxImageLength) {
+    std::cerr << "tarnwick-pack: " << rawPath << " has " << total << " bytes; an image holds at most "
               << tarnwick::kMaxImageLength << " bytes\n";
     return kExitFailed;
   }
-  std::ifstream in(rawPath, std::ios::binary);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!in) {
-    std::cerr << "tarnwick-pack: read error on " << rawPath << "\n";
-    return kExitFailed;
-  }
+  bytes.resize(total);
   tarnwick::ScrambleImage(bytes.data(), bytes.size());
   return WriteFile(imagePath, bytes.data(), bytes.size()) ? kExitOk : kExitFailed;
 }
@@ -66,7 +80,8 @@ int Pack(const std::string& rawPath, const std::string& imagePath) {
 int Unpack(const std::string& imagePath, const std::string& rawPath) {
   // The same loader the program uses, so the result is what the program would send.
   auto state = std::make_unique<tarnwick::ProgrammerState>();
-  const tarnwick::LoadResult result = tarnwick::LoadImageFile(*state, imagePath);
+  PlatformImageFile file;
+  const tarnwick::LoadResult result = tarnwick::LoadImageFile(*state, imagePath, file);
   if (!result.ok) {
     std::cerr << "tarnwick-pack: " << result.message << "\n";
     return kExitFailed;

@@ -11,13 +11,22 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 
+# "wine" starts the 32-bit loader whenever the 32-bit Wine is installed, and
+# that fails on a kernel that cannot run 32-bit programs; then only the 64-bit
+# loader (and 64-bit programs) can be used.
+wine=(wine)
+if [[ -x /usr/lib/wine/wine64 ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  wine=(/usr/lib/wine/wine64)
+  export WINELOADER=/usr/lib/wine/wine64
+fi
+
 if [[ ! -f "$prefix/system.reg" ]]; then
   mkdir -p "$prefix"
   # Test runs in parallel must not build the prefix twice.
   exec 9>"$prefix.lock"
   flock 9
   if [[ ! -f "$prefix/system.reg" ]]; then
-    DISPLAY= wineboot --init >/dev/null 2>&1 || true
+    DISPLAY= "${wine[@]}" wineboot.exe --init >/dev/null 2>&1 || true
     wineserver --wait
   fi
   flock -u 9
@@ -28,7 +37,6 @@ fi
 # program ends, and a test runner waits for those pipes. Start them here with
 # streams of their own, and keep the server a minute for the programs to come.
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
-wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+"${wine[@]}" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 
-# "wine" runs 64-bit programs, and 32-bit ones where the 32-bit Wine is installed.
-exec wine "$@"
+exec "${wine[@]}" "$@"

@@ -1,6 +1,7 @@
 #include "posix_serial_port.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -8,14 +9,20 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "line_settings.h"
+#include "port_holders.h"
 
 namespace tarnwick {
 namespace {
 
 std::string Describe(const std::string& path, int error) { return path + ": " + std::strerror(error); }
+
+// Errors that only say "not now"; any other means the port is gone.
+bool IsPassing(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 }  // namespace
 
@@ -25,6 +32,7 @@ PosixSerialPort::~PosixSerialPort() { Close(); }
 
 bool PosixSerialPort::Open(const char* portName) {
   Close();  // never leak a descriptor, whatever the caller did before
+  failed_ = false;
   const char* name = portName != nullptr ? portName : "";
   const std::string& path = map_.DeviceFor(name);
   if (path.empty()) {
@@ -43,6 +51,12 @@ bool PosixSerialPort::Open(const char* portName) {
     ::close(fd);
     return false;
   }
+  // A program that opened the port without locking it would share the line.
+  if (const std::optional<PortHolder> holder = FindOtherHolder(path)) {
+    lastError_ = path + ": in use by " + holder->name + " (pid " + std::to_string(holder->pid) + ")";
+    ::close(fd);
+    return false;
+  }
   // The lock comes before TIOCEXCL so that a failed open leaves the port as
   // it found it.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -57,6 +71,7 @@ bool PosixSerialPort::Open(const char* portName) {
     return false;
   }
   fd_ = fd;
+  path_ = path;
   lastError_.clear();
   return true;
 }
@@ -77,24 +92,50 @@ void PosixSerialPort::Configure() {
 std::ptrdiff_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t length) {
   if (fd_ < 0) return -1;
   if (length == 0) return 0;
+  if (failed_) return -1;
   // A terminal never raises SIGPIPE; a device that went away fails with EIO or ENXIO.
   const ssize_t written = ::write(fd_, data, length);
   if (written >= 0) return written;
-  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+  if (IsPassing(errno)) return 0;
+  Fail(errno);
   return -1;
 }
 
 std::size_t PosixSerialPort::BytesWaiting() {
-  if (fd_ < 0) return 0;
+  if (fd_ < 0 || failed_) return 0;
   int waiting = 0;
-  if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;
-  return static_cast<std::size_t>(waiting);
+  if (::ioctl(fd_, FIONREAD, &waiting) != 0) {
+    if (!IsPassing(errno)) Fail(errno);
+    return 0;
+  }
+  if (waiting > 0) return static_cast<std::size_t>(waiting);
+  // Nothing waiting: a line that has hung up (an adapter pulled, the far end
+  // of a pseudo-terminal closed) says so only through poll.
+  CheckForHangUp();
+  return 0;
 }
 
 std::size_t PosixSerialPort::Read(std::uint8_t* out, std::size_t count) {
-  if (fd_ < 0 || count == 0) return 0;
+  if (fd_ < 0 || failed_ || count == 0) return 0;
   const ssize_t got = ::read(fd_, out, count);
-  return got > 0 ? static_cast<std::size_t>(got) : 0;
+  if (got > 0) return static_cast<std::size_t>(got);
+  if (got < 0 && !IsPassing(errno)) {
+    Fail(errno);
+  } else {
+    CheckForHangUp();  // 0 is the end of a line that hung up
+  }
+  return 0;
+}
+
+void PosixSerialPort::CheckForHangUp() {
+  pollfd entry{fd_, POLLIN, 0};
+  if (::poll(&entry, 1, 0) <= 0) return;
+  if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) Fail(EIO);
+}
+
+void PosixSerialPort::Fail(int error) {
+  failed_ = true;
+  lastError_ = Describe(path_, error);
 }
 
 void PosixSerialPort::Close() {

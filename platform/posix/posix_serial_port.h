@@ -5,8 +5,8 @@
 // and exclusively: TIOCEXCL keeps other programs out, an advisory flock keeps
 // out other copies of this program (and anything else that locks ports).
 // Every call returns at once. A device that goes away while open (a USB
-// adapter pulled, the far end of a pseudo-terminal closed) reads as silence
-// and fails writes, like a device that does not answer.
+// adapter pulled, the far end of a pseudo-terminal closed) fails writes and
+// hangs up the line; either makes the port report that it has failed.
 #pragma once
 
 #include <string>
@@ -29,11 +29,17 @@ class PosixSerialPort final : public SerialPort {
   std::size_t BytesWaiting() override;
   std::size_t Read(std::uint8_t* out, std::size_t count) override;
   void Close() override;
+  bool HasFailed() const override { return failed_; }
   const char* LastError() const override { return lastError_.c_str(); }
 
  private:
+  void CheckForHangUp();
+  void Fail(int error);
+
   PortMap map_;
   int fd_ = -1;
+  bool failed_ = false;
+  std::string path_;  // of the open port
   std::string lastError_;
 };
 

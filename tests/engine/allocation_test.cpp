@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "platform_image_file.h"
 #include "run_machine.h"
 
 namespace {
@@ -83,7 +84,8 @@ class CountingWindow : public WindowOps {
 TEST(AllocationTest, WholeRunAllocatesNothingAfterProgram) {
   LeanDevicePort port;
   CountingWindow window;
-  auto engine = std::make_unique<ProgrammerEngine>(port, window);
+  testing::PlatformImageFile imageFile;
+  auto engine = std::make_unique<ProgrammerEngine>(port, window, imageFile);
   engine->OnInitDialog();
   engine->state().imageLength = kMaxImageLength;
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame_codec.h"
+#include "platform_image_file.h"
 #include "run_machine.h"
 #include "wire_frames.h"
 
@@ -36,6 +37,7 @@ class FakeSerialPort : public SerialPort {
   }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
     EXPECT_TRUE(isOpen) << "write on a closed port";
+    if (failed) return -1;
     writes.emplace_back(data, data + length);
     if (onWrite) onWrite(writes.back());
     return static_cast<std::ptrdiff_t>(length);
@@ -53,9 +55,11 @@ class FakeSerialPort : public SerialPort {
   void Close() override {
     EXPECT_TRUE(isOpen) << "closed a port that was not open";
     isOpen = false;
+    failed = false;
     ++closes;
   }
-  const char* LastError() const override { return "no such device"; }
+  bool HasFailed() const override { return failed; }
+  const char* LastError() const override { return failed ? "Input/output error" : "no such device"; }
 
   void Deliver(const Bytes& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
   int HandshakesWritten() const {
@@ -74,6 +78,7 @@ class FakeSerialPort : public SerialPort {
 
   std::array<bool, 4> openable{false, false, false, false};
   bool isOpen = false;
+  bool failed = false;  // the device behind the open port went away
   std::string openPort;
   std::vector<std::string> opened;
   int configures = 0, closes = 0, reads = 0;
@@ -170,7 +175,8 @@ struct EngineHarness {
 
   FakeSerialPort port;
   RecordingWindow window;
-  std::unique_ptr<ProgrammerEngine> engine = std::make_unique<ProgrammerEngine>(port, window);
+  PlatformImageFile imageFile;
+  std::unique_ptr<ProgrammerEngine> engine = std::make_unique<ProgrammerEngine>(port, window, imageFile);
 };
 
 inline Bytes Pattern(std::size_t length) {

@@ -2,18 +2,26 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "platform_image_file.h"
 #include "temp_dir.h"
 
 namespace tarnwick {
 namespace {
+
+using testing::LoadImage;
 
 using testing::RandomBytes;
 using testing::TempDir;
@@ -54,7 +62,7 @@ TEST(ImageKeyTest, KeyIndexWrapsEveryFiftyBytes) {
 TEST_F(ImageLoaderTest, LoadsAndDescramblesAFile) {
   const auto raw = RandomBytes(1000, 1);
   WriteBytes(dir.File("a.UPL"), Scrambled(raw));
-  const LoadResult result = LoadImageFile(*state, dir.File("a.UPL"));
+  const LoadResult result = LoadImage(*state, dir.File("a.UPL"));
   ASSERT_TRUE(result.ok) << result.message;
   EXPECT_TRUE(result.message.empty());
   ASSERT_EQ(state->imageLength, 1000u);
@@ -64,7 +72,7 @@ TEST_F(ImageLoaderTest, LoadsAndDescramblesAFile) {
 TEST_F(ImageLoaderTest, TakesOnlyTheFirst65536Bytes) {
   const auto raw = RandomBytes(70000, 2);
   WriteBytes(dir.File("big.UPL"), Scrambled(raw));
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("big.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("big.UPL")).ok);
   EXPECT_EQ(state->imageLength, 65536u);
   // Byte 65,535 is descrambled with key entry 35.
   EXPECT_EQ(state->imageData[65535], raw[65535]);
@@ -72,7 +80,7 @@ TEST_F(ImageLoaderTest, TakesOnlyTheFirst65536Bytes) {
 
   const auto exact = RandomBytes(65536, 3);
   WriteBytes(dir.File("exact.UPL"), Scrambled(exact));
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("exact.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("exact.UPL")).ok);
   EXPECT_EQ(state->imageLength, 65536u);
   EXPECT_TRUE(std::equal(exact.begin(), exact.end(), state->imageData.begin()));
 }
@@ -80,15 +88,15 @@ TEST_F(ImageLoaderTest, TakesOnlyTheFirst65536Bytes) {
 TEST_F(ImageLoaderTest, EmptyFileGivesEmptyImage) {
   WriteBytes(dir.File("empty.UPL"), {});
   state->imageLength = 12;
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("empty.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("empty.UPL")).ok);
   EXPECT_EQ(state->imageLength, 0u);
 }
 
 TEST_F(ImageLoaderTest, LoadingTwiceStartsFromTheFileEachTime) {
   const auto raw = RandomBytes(300, 4);
   WriteBytes(dir.File("a.UPL"), Scrambled(raw));
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("a.UPL")).ok);
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("a.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("a.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("a.UPL")).ok);
   EXPECT_TRUE(std::equal(raw.begin(), raw.end(), state->imageData.begin()));
 }
 
@@ -97,8 +105,8 @@ TEST_F(ImageLoaderTest, ShorterFileAfterLongerSetsTheShorterLength) {
   const auto shorter = RandomBytes(200, 6);
   WriteBytes(dir.File("long.UPL"), Scrambled(longer));
   WriteBytes(dir.File("short.UPL"), Scrambled(shorter));
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("long.UPL")).ok);
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("short.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("long.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("short.UPL")).ok);
   EXPECT_EQ(state->imageLength, 200u);
   EXPECT_TRUE(std::equal(shorter.begin(), shorter.end(), state->imageData.begin()));
 }
@@ -108,7 +116,7 @@ TEST_F(ImageLoaderTest, LoadLeavesTheRunsCountersAlone) {
   state->blockCounter = 3;
   state->runState = 3;
   WriteBytes(dir.File("a.UPL"), Scrambled(RandomBytes(10, 8)));
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("a.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("a.UPL")).ok);
   EXPECT_EQ(state->bytesSent, 384u);
   EXPECT_EQ(state->blockCounter, 3u);
   EXPECT_EQ(state->runState, 3);
@@ -120,7 +128,7 @@ class FailedLoadTest : public ImageLoaderTest {
   void SetUp() override {
     loaded = RandomBytes(777, 9);
     WriteBytes(dir.File("good.UPL"), Scrambled(loaded));
-    ASSERT_TRUE(LoadImageFile(*state, dir.File("good.UPL")).ok);
+    ASSERT_TRUE(LoadImage(*state, dir.File("good.UPL")).ok);
   }
   void ExpectImageKept() {
     EXPECT_EQ(state->imageLength, 777u);
@@ -131,14 +139,14 @@ class FailedLoadTest : public ImageLoaderTest {
 
 TEST_F(FailedLoadTest, MissingFileIsNamed) {
   const std::string path = dir.File("missing.UPL");
-  const LoadResult result = LoadImageFile(*state, path);
+  const LoadResult result = LoadImage(*state, path);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, path + " was not found.");
   ExpectImageKept();
 }
 
 TEST_F(FailedLoadTest, FolderIsRefused) {
-  const LoadResult result = LoadImageFile(*state, dir.path().string());
+  const LoadResult result = LoadImage(*state, dir.path().string());
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find(dir.path().string()), std::string::npos);
   EXPECT_NE(result.message.find("folder"), std::string::npos);
@@ -150,14 +158,57 @@ TEST_F(FailedLoadTest, FifoIsRefusedWithoutBlocking) {
   // Opening a FIFO with no writer would block for ever; the loader must not open it.
   const std::string path = dir.File("pipe.UPL");
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  const LoadResult result = LoadImageFile(*state, path);
+  const LoadResult result = LoadImage(*state, path);
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find("not a regular file"), std::string::npos);
   ExpectImageKept();
 }
 
+// A regular file swapped for a FIFO at the moment the loader opens it: the
+// open must neither wait for a writer nor let the FIFO through.
+class SwappedForFifo : public ImageFile {
+ public:
+  ImageOpenStatus Open(const char* path) override {
+    ::unlink(path);
+    if (::mkfifo(path, 0600) != 0) return ImageOpenStatus::Failed;
+    fifo_ = path;
+    std::thread watchdog([this] {
+      // A reader stuck in open() is let go by a writer; the test then fails.
+      for (int i = 0; i < 300 && !opened_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (opened_) return;
+      const int writer = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
+      blocked_ = writer >= 0;
+      if (writer >= 0) ::close(writer);
+    });
+    const ImageOpenStatus status = real_.Open(path);
+    opened_ = true;
+    watchdog.join();
+    return status;
+  }
+  std::ptrdiff_t Read(std::uint8_t* out, std::size_t count) override { return real_.Read(out, count); }
+  void Close() override { real_.Close(); }
+  bool blocked() const { return blocked_; }
+
+ private:
+  testing::PlatformImageFile real_;
+  std::string fifo_;
+  std::atomic<bool> opened_{false};
+  std::atomic<bool> blocked_{false};
+};
+
+TEST_F(FailedLoadTest, FileSwappedForAFifoAtTheOpenIsRefusedWithoutBlocking) {
+  const std::string path = dir.File("swapped.UPL");
+  WriteBytes(path, {1, 2, 3});
+  SwappedForFifo file;
+  const LoadResult result = LoadImageFile(*state, path, file);
+  EXPECT_FALSE(file.blocked()) << "the open waited for a writer";
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.message, path + " is not a regular file and cannot be loaded as an image.");
+  ExpectImageKept();
+}
+
 TEST_F(FailedLoadTest, DeviceFileIsRefused) {
-  const LoadResult result = LoadImageFile(*state, "/dev/zero");
+  const LoadResult result = LoadImage(*state, "/dev/zero");
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find("/dev/zero"), std::string::npos);
   ExpectImageKept();
@@ -168,7 +219,7 @@ TEST_F(FailedLoadTest, PermissionDeniedIsSaid) {
   const std::string path = dir.File("locked.UPL");
   WriteBytes(path, {1, 2, 3});
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-  const LoadResult result = LoadImageFile(*state, path);
+  const LoadResult result = LoadImage(*state, path);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.message, path + " cannot be opened: access is denied.");
   ExpectImageKept();
@@ -178,7 +229,7 @@ TEST_F(FailedLoadTest, ReadErrorPartWayKeepsTheImage) {
   // Reading a directory through a file handle fails after the open succeeds on
   // some systems; /proc/self/mem fails on read at offset 0 on Linux. Either way
   // the read fails part-way, which is what matters here.
-  const LoadResult result = LoadImageFile(*state, "/proc/self/mem");
+  const LoadResult result = LoadImage(*state, "/proc/self/mem");
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find("/proc/self/mem"), std::string::npos);
   ExpectImageKept();

@@ -66,6 +66,27 @@ TEST_F(ScanTest, PortWithoutDeviceIsProbed100TicksThenClosed) {
   EXPECT_EQ(engine->portIndex(), 1u);
 }
 
+TEST_F(ScanTest, PortThatFailsWhileProbedIsLeftForTheNextPort) {
+  port.openable = {true, true, false, false};
+  engine->OnProgram();
+  Tick(3);  // open COM1, probe tick 0
+  // A first request arrives as the adapter is pulled: probe tick 1's poll
+  // takes it and finds the port gone.
+  port.Deliver(Request(0));
+  port.failed = true;
+  Tick();
+  EXPECT_TRUE(port.isOpen);
+  Tick();
+  EXPECT_FALSE(port.isOpen);
+  EXPECT_EQ(window.detail, "Input/output error");
+  EXPECT_EQ(engine->state().connected, 0u) << "the device heard there is gone";
+  Tick(2);  // next port, open COM2: probed, not taken for connected
+  EXPECT_EQ(port.openPort, "COM2");
+  Tick();
+  EXPECT_EQ(window.status, "Connect COM2 -");
+  EXPECT_TRUE(window.messages.empty());
+}
+
 TEST_F(ScanTest, AllFourPortsOpenWithNoDeviceGiveUpOnTick413) {
   port.openable = {true, true, true, true};
   engine->OnProgram();

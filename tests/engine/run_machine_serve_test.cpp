@@ -110,6 +110,51 @@ TEST_F(ServeTest, RepeatedRequestSendsTheSameBlockAgain) {
   EXPECT_EQ(window.status, "Programming...    25% Done  ");
 }
 
+// The device asks again for block 3, but the host reads 4 (one bit flipped on
+// the way) and serves block 4. The device, still waiting for 3, asks for 3:
+// it must get block 3's bytes, never block 4's under the number 3.
+TEST_F(ServeTest, MisreadRequestIsUndoneWhenTheDeviceAsksForAnEarlierBlock) {
+  const Bytes image = testing::Pattern(8 * 128);
+  SetImage(image);
+  ConnectOnCom1();
+  for (std::uint8_t sequence = 1; sequence <= 3; ++sequence) Ask(sequence);
+  Ask(4);  // misread "3 again"
+  EXPECT_EQ(window.readouts[IdBytesSent], 640u);
+  Ask(3);
+  EXPECT_EQ(port.Blocks().back(), BlockFrame(3, Slice(image, 384, 128)));
+  EXPECT_EQ(engine->state().blockCounter, 4u);
+  EXPECT_EQ(window.readouts[IdBytesSent], 512u);
+  EXPECT_EQ(window.progressPosition, 512u);
+  EXPECT_EQ(window.status, "Programming...    50% Done  ");
+
+  // Two misreads in a row put the host two blocks ahead; the device's number
+  // still names the block it waits for.
+  Ask(4);
+  Ask(5);  // misread "4 again"
+  Ask(6);  // misread "4 again"
+  Ask(4);
+  EXPECT_EQ(port.Blocks().back(), BlockFrame(4, Slice(image, 512, 128)));
+  EXPECT_EQ(window.readouts[IdBytesSent], 640u);
+  // A misread number far back serves that block; the device's next request
+  // still reaches the furthest block it may wait for.
+  Ask(1);
+  EXPECT_EQ(port.Blocks().back(), BlockFrame(1, Slice(image, 128, 128)));
+  Ask(7);
+  EXPECT_EQ(port.Blocks().back(), BlockFrame(7, Slice(image, 896, 128)));
+  EXPECT_EQ(window.status, "Done");
+}
+
+TEST_F(ServeTest, StepBackCrossesTheWrapOfTheSequenceNumbers) {
+  const Bytes image = testing::Pattern(kMaxImageLength);
+  SetImage(image);
+  ConnectOnCom1();
+  for (int block = 1; block <= 64; ++block) Ask(static_cast<std::uint8_t>(block & 0x3F));
+  // Block 64 (number 0) was served; the device asks for block 63 again.
+  Ask(63);
+  EXPECT_EQ(port.Blocks().back(), BlockFrame(63, Slice(image, 63 * 128, 128)));
+  EXPECT_EQ(engine->state().blockCounter, 64u);
+}
+
 TEST_F(ServeTest, RequestBytesAbove63NeverAdvance) {
   const Bytes image = testing::Pattern(1000);
   SetImage(image);
@@ -248,11 +293,13 @@ TEST_F(ServeTest, RequestPastAShortLastBlockGetsAnEmptyBlock) {
   EXPECT_EQ(port.Blocks().back(), BlockFrame(2, Slice(image, 256, 44)));
   Ask(3);  // past the end, and again: the counter stays on the last block
   Ask(3);
-  Ask(4);  // any other number still gets the last block again
+  Ask(4);  // a number the device cannot be waiting for names no block either
+  Ask(2);  // the last block again
   const auto blocks = port.Blocks();
   EXPECT_EQ(blocks[3], BlockFrame(3, {}));
   EXPECT_EQ(blocks[4], BlockFrame(3, {}));
-  EXPECT_EQ(blocks[5], BlockFrame(4, Slice(image, 256, 44)));
+  EXPECT_EQ(blocks[5], BlockFrame(4, {}));
+  EXPECT_EQ(blocks[6], BlockFrame(2, Slice(image, 256, 44)));
   EXPECT_EQ(engine->state().blockCounter, 3u);
   EXPECT_EQ(engine->state().bytesSent, 300u);
 }
@@ -296,6 +343,83 @@ TEST_F(ServeTest, ImageLoadedDuringARunIsServedFromThenOn) {
   EXPECT_EQ(port.Blocks().back(), BlockFrame(3, {}));
   Ask(2);  // the last block served lies past the new end too
   EXPECT_EQ(port.Blocks().back(), BlockFrame(2, {}));
+}
+
+TEST_F(ServeTest, QuietDeviceIsNoticedAfterTenSecondsAndTheRunGoesOn) {
+  SetImage(testing::Pattern(1000));
+  ConnectOnCom1();
+  Ask(1);
+  Tick(99);
+  EXPECT_TRUE(window.detail.empty());
+  EXPECT_FALSE(window.IsEnabled(IdProgram));
+  Tick();  // 10 s after the last request
+  EXPECT_EQ(window.detail, kTextStalled);
+  EXPECT_TRUE(window.IsEnabled(IdProgram));
+  EXPECT_EQ(window.status, "Programming...    25% Done  ");
+  EXPECT_EQ(engine->ticksWithoutRequest(), 100u);
+  EXPECT_TRUE(window.messages.empty());
+
+  Ask(2);  // the device is back: the run goes on as before
+  EXPECT_EQ(port.Blocks().back(), BlockFrame(2, Slice(testing::Pattern(1000), 256, 128)));
+  EXPECT_FALSE(window.IsEnabled(IdProgram));
+  EXPECT_EQ(engine->ticksWithoutRequest(), 0u);
+
+  Tick(100);
+  ASSERT_EQ(window.detail, kTextStalled);
+  const auto opens = port.opened.size();
+  const auto handshakes = port.HandshakesWritten();
+  engine->OnProgram();  // starts over on the same port, without a scan
+  EXPECT_EQ(port.HandshakesWritten(), handshakes + 1);
+  EXPECT_EQ(port.opened.size(), opens);
+  EXPECT_EQ(engine->state().runState, RunConnected);
+}
+
+TEST_F(ServeTest, LostPortEndsTheRunWithItsBoxAndTheNextProgramScans) {
+  SetImage(testing::Pattern(1000));
+  ConnectOnCom1();
+  Ask(1);
+  port.failed = true;  // the adapter is pulled
+  int ticksDuringBox = 0;
+  window.whileBoxOpen = [&](const std::string&) {
+    const auto reads = port.reads;
+    Tick(3);
+    ticksDuringBox += port.reads - reads;
+  };
+  Tick();
+  ASSERT_EQ(window.messages.size(), 1u);
+  EXPECT_EQ(window.messages[0].text, "The connection to the device on COM1 was lost.");
+  EXPECT_EQ(window.messages[0].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(window.detail, "Input/output error");
+  EXPECT_EQ(ticksDuringBox, 0);
+  EXPECT_EQ(engine->lastOutcome(), RunOutcome::PortLost);
+  EXPECT_EQ(engine->state().runState, RunIdle);
+  EXPECT_FALSE(port.isOpen);
+  EXPECT_EQ(port.closes, 1);
+  EXPECT_TRUE(window.IsEnabled(IdProgram));
+  EXPECT_FALSE(window.IsEnabled(IdStop));
+  EXPECT_EQ(engine->state().imageLength, 1000u);
+  Tick(5);
+  EXPECT_EQ(window.messages.size(), 1u);
+
+  engine->OnProgram();
+  Tick(2);
+  EXPECT_EQ(port.opened.back(), "COM1");
+  EXPECT_TRUE(port.isOpen);
+  EXPECT_EQ(engine->state().runState, RunConnecting);
+}
+
+TEST_F(ServeTest, PortLostWithTheDeviceSeenHandshakeEndsTheRunToo) {
+  SetImage(testing::Pattern(100));
+  ConnectOnCom1();
+  port.Deliver(Result(0));
+  Tick();
+  ASSERT_EQ(engine->lastOutcome(), RunOutcome::Success);
+  port.failed = true;
+  engine->OnProgram();  // the handshake write fails
+  Tick();
+  ASSERT_EQ(window.messages.size(), 2u);
+  EXPECT_EQ(window.messages[1].text, "The connection to the device on COM1 was lost.");
+  EXPECT_EQ(engine->state().runState, RunIdle);
 }
 
 }  // namespace

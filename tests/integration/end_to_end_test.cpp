@@ -34,7 +34,7 @@ class EndToEndTest : public ::testing::Test {
     PortMap map;
     map.devices = {dir.File("no-such-port-1"), dir.File("no-such-port-2"), device->serialPath(), ""};
     port = std::make_unique<PosixSerialPort>(map);
-    engine = std::make_unique<ProgrammerEngine>(*port, window);
+    engine = std::make_unique<ProgrammerEngine>(*port, window, imageFile);
     engine->OnInitDialog();
     std::copy(image.begin(), image.end(), engine->state().imageData.begin());
     engine->state().imageLength = static_cast<std::uint32_t>(image.size());
@@ -57,6 +57,7 @@ class EndToEndTest : public ::testing::Test {
 
   TempDir dir;
   RecordingWindow window;
+  PosixImageFile imageFile;
   std::unique_ptr<DeviceProcess> device;
   std::unique_ptr<PosixSerialPort> port;
   std::unique_ptr<ProgrammerEngine> engine;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -14,12 +15,16 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "frame_codec.h"
+#include "port_holders.h"
 #include "pty_pair.h"
 #include "serial_link.h"
 
@@ -45,6 +50,8 @@ class WatchedPort : public SerialPort {
     return real_.Read(out, count);
   }
   void Close() override { real_.Close(); }
+  bool HasFailed() const override { return real_.HasFailed(); }
+  const char* LastError() const override { return real_.LastError(); }
 
   int reads = 0;
   int partialWrites = 0;
@@ -275,7 +282,7 @@ TEST_F(PosixLinkTest, WriteTheTerminalTakesOnlyInPartGoesOnAtLaterPollsWholeAndI
   EXPECT_TRUE(received == expected) << "bytes lost, doubled or out of order";
 }
 
-TEST_F(PosixLinkTest, FarEndClosingReadsAsSilence) {
+TEST_F(PosixLinkTest, FarEndClosingFailsThePortForGood) {
   OpenAndConfigure();
   // Some bytes still queued in the link when the far end goes.
   const auto block = Counting(133);
@@ -294,9 +301,23 @@ TEST_F(PosixLinkTest, FarEndClosingReadsAsSilence) {
   EXPECT_EQ(link.PendingBytes(), 0u) << "nothing piles up for a line that is gone";
   EXPECT_EQ(port.Write(block.data(), block.size()), -1);
   EXPECT_EQ(watched.reads, 0);
+  EXPECT_TRUE(link.PortFailed());
+  EXPECT_EQ(std::string(port.LastError()).rfind(pty.slavePath() + ": ", 0), 0u) << port.LastError();
   link.ClosePort();
   EXPECT_FALSE(link.IsOpen());
+  EXPECT_FALSE(link.PortFailed());
   EXPECT_EQ(link.PollReceive(*state), 0u);
+}
+
+// The device goes while the host only listens: the next poll finds the hang-up.
+TEST_F(PosixLinkTest, FarEndClosingWhileOnlyPollingIsFound) {
+  OpenAndConfigure();
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+  EXPECT_FALSE(link.PortFailed());
+  pty.CloseMaster();
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+  EXPECT_TRUE(link.PortFailed());
+  EXPECT_TRUE(port.HasFailed());
 }
 
 TEST_F(PosixLinkTest, CloseIsOnceAndAClosedLinkDoesNothing) {
@@ -340,6 +361,69 @@ TEST_F(PosixLinkTest, PortThatIsHeldFailsToOpen) {
 
   link.ClosePort();
   EXPECT_TRUE(second.Open("COM1")) << second.LastError();
+}
+
+// A terminal program that opened the port first, without any lock.
+TEST_F(PosixLinkTest, PortThatAnotherProcessHoldsWithoutALockFailsToOpen) {
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pty.master());  // not the far end of the line: a rival
+    ::close(ready[0]);
+    ::close(release[1]);
+    ::prctl(PR_SET_NAME, "rival-terminal");
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    char byte = fd >= 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &byte, 1);
+    (void)!::read(release[0], &byte, 1);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_FALSE(link.OpenPort("COM1"));
+  EXPECT_EQ(std::string(port.LastError()),
+            pty.slavePath() + ": in use by rival-terminal (pid " + std::to_string(child) + ")");
+  ::close(release[1]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_TRUE(link.OpenPort("COM1")) << port.LastError();
+  for (int fd : {ready[0], ready[1], release[0]}) ::close(fd);
+}
+
+// The same look on a fake /proc: the far end of a pseudo-terminal and this
+// process itself do not count.
+TEST_F(PosixLinkTest, HoldersAreFoundThroughProcExceptTheLinesFarEnd) {
+  namespace fs = std::filesystem;
+  const fs::path proc = fs::temp_directory_path() / ("tarnwick-proc-" + std::to_string(::getpid()));
+  fs::remove_all(proc);
+  auto process = [&](const std::string& pid, const std::string& name) {
+    fs::create_directories(proc / pid / "fd");
+    fs::create_directories(proc / pid / "fdinfo");
+    std::ofstream(proc / pid / "comm") << name << "\n";
+    return proc / pid;
+  };
+  const auto self = process(std::to_string(::getpid()), "self");
+  fs::create_symlink(pty.slavePath(), self / "fd" / "3");
+  const auto farEnd = process("200", "line-maker");
+  fs::create_symlink(pty.slavePath(), farEnd / "fd" / "3");
+  fs::create_symlink("/dev/ptmx", farEnd / "fd" / "4");
+  const std::string index = pty.slavePath().substr(pty.slavePath().rfind('/') + 1);
+  std::ofstream(farEnd / "fdinfo" / "4") << "pos:\t0\nflags:\t02\ntty-index:\t" << index << "\n";
+  EXPECT_FALSE(FindOtherHolder(pty.slavePath(), proc.string()).has_value());
+
+  const auto rival = process("300", "ModemManager");
+  fs::create_symlink("/dev/null", rival / "fd" / "0");
+  fs::create_symlink(pty.slavePath(), rival / "fd" / "7");
+  const auto holder = FindOtherHolder(pty.slavePath(), proc.string());
+  ASSERT_TRUE(holder.has_value());
+  EXPECT_EQ(holder->pid, 300);
+  EXPECT_EQ(holder->name, "ModemManager");
+  EXPECT_FALSE(FindOtherHolder("/dev/null", (proc / "none").string()).has_value()) << "no /proc: go on";
+  fs::remove_all(proc);
 }
 
 TEST_F(PosixLinkTest, OpenPortKeepsOtherProgramsOutUntilClosed) {

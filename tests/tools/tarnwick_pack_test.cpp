@@ -8,10 +8,13 @@
 #include <string>
 
 #include "programmer_state.h"
+#include "platform_image_file.h"
 #include "temp_dir.h"
 
 namespace tarnwick {
 namespace {
+
+using testing::LoadImage;
 
 using testing::RandomBytes;
 using testing::ReadBytes;
@@ -41,7 +44,7 @@ TEST(TarnwickPackTest, PackedImageLoadsBackToTheSameBytes) {
   ASSERT_EQ(image.size(), raw.size());
   EXPECT_NE(image, raw) << "the image must be scrambled";
   auto state = std::make_unique<ProgrammerState>();
-  ASSERT_TRUE(LoadImageFile(*state, dir.File("fw.UPL")).ok);
+  ASSERT_TRUE(LoadImage(*state, dir.File("fw.UPL")).ok);
   ASSERT_EQ(state->imageLength, 65536u);
   EXPECT_TRUE(std::equal(raw.begin(), raw.end(), state->imageData.begin()));
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "run_machine.h"
+#include "win32_image_file.h"
 #include "win32_serial_port.h"
 
 namespace {
@@ -64,8 +65,9 @@ int main(int argc, char** argv) {
 
   tarnwick::win32::Win32SerialPort port;
   HeadlessWindow window;
+  tarnwick::win32::Win32ImageFile imageFile;
   // The engine holds the 64 KiB image inline: keep it off the stack.
-  static tarnwick::ProgrammerEngine engine(port, window);
+  static tarnwick::ProgrammerEngine engine(port, window, imageFile);
 
   engine.OnInitDialog();
   if (!engine.LoadFile(argv[1])) return Fail("the image did not load");

@@ -56,7 +56,7 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 }  // namespace
 
 CProgrammerDlg::CProgrammerDlg(SerialPort& port, QWidget* parent)
-    : QDialog(parent), engine_(port, *this), chooseFile_(DefaultFileChooser) {
+    : QDialog(parent), engine_(port, *this, imageFile_), chooseFile_(DefaultFileChooser) {
   setObjectName(QStringLiteral("programmerDialog"));
   setWindowTitle(QString::fromLatin1(kMainDialog.title));
   // A captioned window with a close box and a system menu, no minimize or maximize box.

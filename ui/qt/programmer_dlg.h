@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "posix_image_file.h"
 #include "run_machine.h"
 #include "serial_port.h"
 #include "window_ops.h"
@@ -85,6 +86,7 @@ class CProgrammerDlg : public QDialog, public WindowOps {
   void OnTick();
   void ShowAboutMenu(const QPoint& globalPosition, bool fromKeyboard);
 
+  PosixImageFile imageFile_;
   ProgrammerEngine engine_;
   std::vector<QWidget*> controls_;
   QPushButton* exitButton_ = nullptr;

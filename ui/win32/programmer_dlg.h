@@ -10,6 +10,7 @@
 #include <string>
 
 #include "run_machine.h"
+#include "win32_image_file.h"
 #include "win32_serial_port.h"
 #include "window_ops.h"
 
@@ -53,7 +54,8 @@ class CProgrammerDlg final : public WindowOps {
   HICON icon_;
   std::string appName_;  // caption of every message box
   Win32SerialPort port_;
-  ProgrammerEngine engine_{port_, *this};
+  Win32ImageFile imageFile_;
+  ProgrammerEngine engine_{port_, *this, imageFile_};
 };
 
 }  // namespace tarnwick::win32

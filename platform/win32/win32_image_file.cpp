@@ -1,0 +1,89 @@
+#include "win32_image_file.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tarnwick::win32 {
+
+namespace {
+
+ImageOpenStatus StatusFor(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ImageOpenStatus::NotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return ImageOpenStatus::AccessDenied;
+    case ERROR_PIPE_BUSY:
+      return ImageOpenStatus::NotRegularFile;
+    default:
+      return ImageOpenStatus::Failed;
+  }
+}
+
+}  // namespace
+
+Win32ImageFile::~Win32ImageFile() { Close(); }
+
+ImageOpenStatus Win32ImageFile::Open(const char* path) {
+  Close();
+  lastError_[0] = '\0';
+  // A folder cannot be opened as a file; the system then only says "access
+  // denied", which would mislead the operator.
+  const DWORD attributes = ::GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return ImageOpenStatus::Folder;
+  }
+  // No sharing while the image is read. Opening a pipe or a device with
+  // CreateFile does not wait.
+  const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    RememberError(code);
+    return StatusFor(code);
+  }
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    return ImageOpenStatus::NotRegularFile;
+  }
+  handle_ = handle;
+  return ImageOpenStatus::Opened;
+}
+
+std::ptrdiff_t Win32ImageFile::Read(std::uint8_t* out, std::size_t count) {
+  if (handle_ == INVALID_HANDLE_VALUE) return -1;
+  const auto asked = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+  DWORD got = 0;
+  if (!::ReadFile(handle_, out, asked, &got, nullptr)) {
+    RememberError(::GetLastError());
+    return -1;
+  }
+  return static_cast<std::ptrdiff_t>(got);
+}
+
+void Win32ImageFile::Close() {
+  if (handle_ == INVALID_HANDLE_VALUE) return;
+  ::CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+void Win32ImageFile::RememberError(DWORD code) {
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       lastError_.data(), static_cast<DWORD>(lastError_.size()), nullptr);
+  if (length == 0) {
+    std::snprintf(lastError_.data(), lastError_.size(), "system error %lu", code);
+    return;
+  }
+  // The system's text ends in a full stop and a line break; the message adds its own.
+  std::size_t end = length;
+  while (end > 0 && (lastError_[end - 1] == '\r' || lastError_[end - 1] == '\n' || lastError_[end - 1] == ' ' ||
+                     lastError_[end - 1] == '.')) {
+    --end;
+  }
+  lastError_[end] = '\0';
+}
+
+}  // namespace tarnwick::win32
