@@ -36,6 +36,7 @@ void ProgrammerEngine::OnProgram() {
   state_.ResetForProgram();
   failedResultPending_ = false;
   furthestBlock_ = 0;
+  endServed_ = false;
   ticksWithoutRequest_ = 0;
   stallNoticeShown_ = false;
   lastOutcome_ = RunOutcome::None;
@@ -253,9 +254,14 @@ void ProgrammerEngine::DispatchPacket() {
     }
     ServeBlock(firstBodyByte);
   } else if (command == kCommandResult) {
+    lastDeviceStatus_ = firstBodyByte;
+    // Success before the end of the image has gone out cannot be about this
+    // run's image: a result left over from an earlier run, or a request
+    // damaged on the line into a result. It is not taken for success; should
+    // the device really have stopped, the run is seen to stall.
+    if (firstBodyByte == 0 && !endServed_) return;
     state_.resultOk = (firstBodyByte == 0) ? 1 : 0;
     failedResultPending_ = (firstBodyByte != 0);
-    lastDeviceStatus_ = firstBodyByte;
   }
 }
 
@@ -312,6 +318,7 @@ void ProgrammerEngine::ServeBlock(std::uint8_t requestByte) {
   window_.SetStatusText(text);
 
   if (state_.bytesSent == state_.imageLength) {
+    endServed_ = true;
     window_.EnableControl(IdProgram, true);
     window_.EnableControl(IdStop, false);
     window_.SetStatusText(kTextDone);

@@ -140,6 +140,8 @@ class ProgrammerEngine {
   // The furthest the run has got: one more than the index of the furthest
   // block served. The device can be anywhere up to it, never beyond.
   std::uint32_t furthestBlock_ = 0;
+  // The end of the image has been served in this run.
+  bool endServed_ = false;
   std::uint32_t ticksWithoutRequest_ = 0;
   bool stallNoticeShown_ = false;
   RunOutcome lastOutcome_ = RunOutcome::None;

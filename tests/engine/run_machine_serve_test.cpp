@@ -345,6 +345,23 @@ TEST_F(ServeTest, ImageLoadedDuringARunIsServedFromThenOn) {
   EXPECT_EQ(port.Blocks().back(), BlockFrame(2, {}));
 }
 
+// A request for block 0 with one bit flipped on the line (0x80 to 0x81)
+// reads as the result "status 0"; so does a result left from an earlier run.
+TEST_F(ServeTest, SuccessBeforeTheEndOfTheImageIsNotTakenForSuccess) {
+  SetImage(testing::Pattern(300));
+  ConnectOnCom1();
+  port.Deliver(Result(0));
+  Tick();
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_EQ(engine->state().runState, RunProgramming);
+  Ask(1);
+  Ask(2);  // the end of the image
+  port.Deliver(Result(0));
+  Tick();
+  ASSERT_EQ(window.messages.size(), 1u);
+  EXPECT_EQ(window.messages[0].text, kTextSucceeded);
+}
+
 TEST_F(ServeTest, QuietDeviceIsNoticedAfterTenSecondsAndTheRunGoesOn) {
   SetImage(testing::Pattern(1000));
   ConnectOnCom1();

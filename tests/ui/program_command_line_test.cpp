@@ -143,6 +143,17 @@ class ProgramCommandLineTest : public QObject {
     QVERIFY(run.out.contains(QStringLiteral("exclamation \"   Programming Device Fail!    \"")));
   }
 
+  void demoFailsWhenThePortIsLost() {
+    const QString image = WriteImageFile(dir_, "LOST.UPL", RandomBytes(1000, 9));
+    DeviceProcess device(TARNWICK_DEVICE_EXE, {"--baud", "0", "--hang-up-after", "2"});
+    const QString port = QString::fromStdString(device.serialPath());
+    const Finished run = Run(QStringLiteral(TARNWICK_DEMO_EXE), {"COM1=" + port, image});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.contains(QStringLiteral("exclamation \"The connection to the device on COM1 was lost.\"")),
+             qPrintable(run.out));
+    QVERIFY2(run.err.contains(port + ": Input/output error"), qPrintable(run.err));
+  }
+
  private:
   QString Missing() const { return QString::fromStdString(dir_.File("no-such-port")); }
 

@@ -94,14 +94,20 @@ class DemoDriver {
     Print(IconName(box->icon()), text);
     // The box closes as soon as its modal loop runs; the run goes on meanwhile.
     QTimer::singleShot(0, box, &QMessageBox::accept);
-    if (text == QString::fromLatin1(tarnwick::kTextSucceeded)) {
-      Finish(Outcome::Succeeded);
-    } else if (text == QString::fromLatin1(tarnwick::kTextFailed)) {
-      // The run would wait for ever for a better result; the demo ends it.
-      Finish(Outcome::Failed);
-    } else if (box->icon() == QMessageBox::Warning && outcome_ == Outcome::Running) {
-      // "Can not Connect": the program ends by itself once the box has gone.
-      outcome_ = Outcome::Failed;
+    switch (dialog_.engine().lastOutcome()) {
+      case tarnwick::RunOutcome::Success:
+        Finish(Outcome::Succeeded);
+        break;
+      case tarnwick::RunOutcome::Failure:   // the run would wait for ever for a better result
+      case tarnwick::RunOutcome::PortLost:  // the run is over; the dialog stays open
+        Finish(Outcome::Failed);
+        break;
+      case tarnwick::RunOutcome::NoDevice:
+        // The program ends by itself once the box has gone.
+        if (outcome_ == Outcome::Running) outcome_ = Outcome::Failed;
+        break;
+      case tarnwick::RunOutcome::None:
+        break;
     }
   }
 
