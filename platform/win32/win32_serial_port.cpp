@@ -19,6 +19,7 @@ Win32SerialPort::~Win32SerialPort() { Close(); }
 bool Win32SerialPort::Open(const char* portName) {
   // One port at a time: a handle still held here would otherwise leak.
   Close();
+  failed_ = false;
   lastError_[0] = '\0';
   handle_ = ::CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr,
                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -49,7 +50,7 @@ void Win32SerialPort::Configure() {
 }
 
 std::ptrdiff_t Win32SerialPort::Write(const std::uint8_t* data, std::size_t length) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen() || failed_) return -1;
   if (length == 0) return 0;
   ReapWrites();
   const auto free = std::find_if(writeSlots_.begin(), writeSlots_.end(),
@@ -68,14 +69,19 @@ std::ptrdiff_t Win32SerialPort::Write(const std::uint8_t* data, std::size_t leng
     return static_cast<std::ptrdiff_t>(taken);
   }
   // The port refused the write outright (it has gone, or the handle is bad).
+  Fail(::GetLastError());
   return -1;
 }
 
 std::size_t Win32SerialPort::BytesWaiting() {
-  if (!IsOpen()) return 0;
+  if (!IsOpen() || failed_) return 0;
   ReapWrites();
   commStatus_ = COMSTAT{};
-  if (!::ClearCommError(handle_, &commErrors_, &commStatus_)) return 0;
+  if (!::ClearCommError(handle_, &commErrors_, &commStatus_)) {
+    // A USB adapter pulled out: the driver refuses every call on the handle.
+    Fail(::GetLastError());
+    return 0;
+  }
   return commStatus_.cbInQue;
 }
 
@@ -86,7 +92,11 @@ std::size_t Win32SerialPort::Read(std::uint8_t* out, std::size_t count) {
   if (readDone_ != nullptr) ::ResetEvent(readDone_);
   DWORD got = 0;
   if (::ReadFile(handle_, out, static_cast<DWORD>(count), &got, &readOverlapped_)) return got;
-  if (::GetLastError() != ERROR_IO_PENDING) return 0;
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    Fail(error);
+    return 0;
+  }
 
   // The bytes asked for were already waiting, so the read completes at once,
   // even where the port reports it pending. It must not outlive this call:
@@ -137,6 +147,11 @@ void Win32SerialPort::AbandonWrites() {
     ReapWrites();
   }
   for (WriteSlot& slot : writeSlots_) slot.busy = false;
+}
+
+void Win32SerialPort::Fail(DWORD code) {
+  failed_ = true;
+  RememberError(code);
 }
 
 void Win32SerialPort::RememberError(DWORD code) {

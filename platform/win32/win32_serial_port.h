@@ -41,6 +41,7 @@ class Win32SerialPort final : public SerialPort {
   std::size_t BytesWaiting() override;
   std::size_t Read(std::uint8_t* out, std::size_t count) override;
   void Close() override;
+  bool HasFailed() const override { return failed_; }
   const char* LastError() const override { return lastError_.data(); }
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
@@ -59,8 +60,11 @@ class Win32SerialPort final : public SerialPort {
   // Cancels what is still in flight and waits briefly for the cancellations.
   void AbandonWrites();
   void RememberError(DWORD code);
+  // The port refused a call in a way that means it is gone.
+  void Fail(DWORD code);
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  bool failed_ = false;
   std::array<WriteSlot, kWriteSlots> writeSlots_{};
   OVERLAPPED readOverlapped_{};
   HANDLE readDone_ = nullptr;  // event of readOverlapped_

@@ -2,9 +2,13 @@
 # A whole programming run of the Win32 serial port against the simulated
 # device: the device runs on a pseudo-terminal mapped to COM1 and checks the
 # image it receives byte for byte against the raw file.
-#   device-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe LENGTH BAUD TICK_MS
+#   device-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe LENGTH BAUD TICK_MS [lost]
+# With "lost" the device hangs up after three blocks, and the program must
+# report the lost port.
 set -euo pipefail
-wine_run=$1 prefix=$2 device=$3 pack=$4 program=$5 length=$6 baud=$7 tick_ms=$8
+wine_run=$1 prefix=$2 device=$3 pack=$4 program=$5 length=$6 baud=$7 tick_ms=$8 mode=${9:-}
+device_options=()
+[[ $mode == lost ]] && device_options=(--hang-up-after 3)
 source "$(dirname "$0")/com-ports.sh"
 
 work=$(mktemp -d)
@@ -19,7 +23,7 @@ head -c "$length" /dev/urandom > "$work/image.bin"
 "$pack" "$work/image.bin" "$work/IMAGE.UPL"
 
 mkfifo "$work/device.out"
-"$device" --baud "$baud" --runs 1 --expect "$work/image.bin" > "$work/device.out" 2>&1 &
+"$device" --baud "$baud" --runs 1 --expect "$work/image.bin" "${device_options[@]}" > "$work/device.out" 2>&1 &
 device_pid=$!
 exec 3<"$work/device.out"
 read -r -t 10 pty <&3 || { echo "the device printed no pseudo-terminal"; exit 1; }
@@ -29,7 +33,7 @@ echo "device on $pty"
 
 map_com_ports "COM1=$pty"
 status=0
-"$wine_run" "$prefix" "$program" "$(windows_path "$work/IMAGE.UPL")" "$length" "$tick_ms" 150 || status=$?
+"$wine_run" "$prefix" "$program" "$(windows_path "$work/IMAGE.UPL")" "$length" "$tick_ms" 150 $mode || status=$?
 
 # A device whose host gave up would wait for ever.
 [[ $status -eq 0 ]] || kill "$device_pid" 2>/dev/null || true
@@ -41,5 +45,9 @@ echo "--- device report"
 cat "$work/device.log"
 unmap_com_ports COM1
 [[ $status -eq 0 ]] || { echo "the Windows program failed ($status)"; exit 1; }
+if [[ $mode == lost ]]; then
+  echo "the lost port was reported"
+  exit 0
+fi
 [[ $device_status -eq 0 ]] || { echo "the device did not receive the image whole ($device_status)"; exit 1; }
 echo "image of $length bytes received whole and equal"

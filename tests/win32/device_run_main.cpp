@@ -1,9 +1,11 @@
 // A whole programming run over the Win32 serial port, without a window: the
 // engine scans COM1 to COM4, finds the simulated device (mapped to one of
 // them) and serves it an image. The device itself checks the image it got.
-//   win32_device_run IMAGE.UPL EXPECTED_LENGTH TICK_MS TIME_LIMIT_S
+//   win32_device_run IMAGE.UPL EXPECTED_LENGTH TICK_MS TIME_LIMIT_S [lost]
 // Exit status 0 when the run ended with the success message and the window
-// showed every byte sent; 1 otherwise, with the reason on standard error.
+// showed every byte sent (with "lost": when the device went away mid-run and
+// the run ended on the lost port, with the port closed); 1 otherwise, with
+// the reason on standard error.
 #include <windows.h>
 
 #include <cstdio>
@@ -58,7 +60,10 @@ int Fail(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) return Fail("usage: win32_device_run IMAGE.UPL EXPECTED_LENGTH TICK_MS TIME_LIMIT_S");
+  if (argc != 5 && argc != 6) {
+    return Fail("usage: win32_device_run IMAGE.UPL EXPECTED_LENGTH TICK_MS TIME_LIMIT_S [lost]");
+  }
+  const bool expectLost = argc == 6 && std::string(argv[5]) == "lost";
   const std::uint32_t expectedLength = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
   const DWORD tickMs = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10));
   const ULONGLONG limitMs = std::strtoull(argv[4], nullptr, 10) * 1000;
@@ -75,13 +80,21 @@ int main(int argc, char** argv) {
   engine.OnProgram();
 
   const ULONGLONG start = ::GetTickCount64();
-  while (!window.succeeded && !window.destroyed && ::GetTickCount64() - start < limitMs) {
+  while (!window.succeeded && !window.destroyed && engine.lastOutcome() != tarnwick::RunOutcome::PortLost &&
+         ::GetTickCount64() - start < limitMs) {
     engine.OnTimer();
     ::Sleep(tickMs);
   }
   std::printf("ticks ran for %llu ms\n", ::GetTickCount64() - start);
 
   if (window.destroyed) return Fail("the engine gave up and ended the program");
+  if (expectLost) {
+    if (engine.lastOutcome() != tarnwick::RunOutcome::PortLost) return Fail("the lost port was not reported");
+    if (port.IsOpen()) return Fail("the lost port was left open");
+    if (!window.programEnabled) return Fail("Program is not enabled after the lost port");
+    std::printf("lost port reported after %u bytes\n", static_cast<unsigned>(window.bytesSent));
+    return 0;
+  }
   if (!window.succeeded) return Fail("no success message within the time limit");
   if (window.status != "Done") return Fail("the status line does not say Done");
   if (window.bytesSent != expectedLength) return Fail("the bytes-sent read-out is not the image's length");
