@@ -49,9 +49,13 @@ bool MakeRaw(int fd, speed_t speed) {
 DeviceLine::DeviceLine(int fd, int hostSideFd, std::string hostPath)
     : fd_(fd), hostSideFd_(hostSideFd), hostPath_(std::move(hostPath)) {}
 
-DeviceLine::~DeviceLine() {
+DeviceLine::~DeviceLine() { HangUp(); }
+
+void DeviceLine::HangUp() {
   if (hostSideFd_ >= 0) close(hostSideFd_);
-  close(fd_);
+  if (fd_ >= 0) close(fd_);
+  hostSideFd_ = -1;
+  fd_ = -1;
 }
 
 std::unique_ptr<DeviceLine> DeviceLine::OpenPseudoTerminal(std::string& error) {

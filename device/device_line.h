@@ -40,6 +40,10 @@ class DeviceLine {
   std::size_t UnreadByHost() const;
   // Drops those bytes.
   void DiscardUnread();
+  // Closes the line for good, as a pulled adapter or cable would: on a
+  // pseudo-terminal both descriptors go, so that the host's end hangs up
+  // (poll reports POLLHUP, reads and writes fail). Reads and writes fail from then on.
+  void HangUp();
   // The host marks its port for exclusive use. On a real port the mark ends
   // with the host's last close, but this pseudo-terminal stays open on the
   // device's side, so the mark would outlive the host and refuse its next

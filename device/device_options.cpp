@@ -50,6 +50,10 @@ std::string DeviceUsage() {
          "  --corrupt P        chance that a byte from the host has one bit flipped\n"
          "  --drop P           chance that a byte from the host is lost\n"
          "  --noise P          chance of 1 to 4 stray bytes (never 0x33) ahead of a frame sent\n"
+         "  --corrupt-sent P   chance that a byte of a frame sent has one bit flipped\n"
+         "  --drop-sent P      chance that a byte of a frame sent is lost\n"
+         "  --hang-up-after N  once a run has taken N good blocks, close the line for good\n"
+         "                     (as a pulled cable would), count the run as cut short and exit\n"
          "  --repeat P         chance of asking again for a good block\n"
          "  -v, --verbose      log each frame on standard error\n"
          "  -h, --help         show this text\n"
@@ -129,13 +133,21 @@ ParsedOptions ParseDeviceOptions(const std::vector<std::string>& arguments) {
         return fail("bad --seed: " + value);
       }
       options.seed = static_cast<std::uint32_t>(number);
-    } else if (name == "--corrupt" || name == "--drop" || name == "--noise" || name == "--repeat") {
+    } else if (name == "--hang-up-after") {
+      if (!takeValue() || !ParseUnsigned(value, std::numeric_limits<unsigned>::max(), number)) {
+        return fail("bad --hang-up-after: " + value);
+      }
+      options.hangUpAfter = static_cast<unsigned>(number);
+    } else if (name == "--corrupt" || name == "--drop" || name == "--noise" || name == "--corrupt-sent" ||
+               name == "--drop-sent" || name == "--repeat") {
       double rate = 0.0;
       if (!takeValue() || !ParseRate(value, rate)) return fail("bad " + name + " (0 to 1): " + value);
-      (name == "--corrupt"  ? options.faults.corrupt
-       : name == "--drop"   ? options.faults.drop
-       : name == "--noise"  ? options.faults.noise
-                            : options.repeat) = rate;
+      (name == "--corrupt"        ? options.faults.corrupt
+       : name == "--drop"         ? options.faults.drop
+       : name == "--noise"        ? options.faults.noise
+       : name == "--corrupt-sent" ? options.faults.corruptSent
+       : name == "--drop-sent"    ? options.faults.dropSent
+                                  : options.repeat) = rate;
     } else if (name.size() > 1 && name[0] == '-') {
       return fail("unknown option " + name);
     } else if (options.port.empty()) {

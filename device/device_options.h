@@ -24,6 +24,7 @@ struct DeviceOptions {
   std::uint32_t seed = 1;
   FaultRates faults;
   double repeat = 0.0;
+  std::optional<unsigned> hangUpAfter;  // good blocks of a run after which the line is closed for good
 };
 
 struct ParsedOptions {

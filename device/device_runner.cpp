@@ -45,8 +45,8 @@ class Runner {
   }
 
   int Serve(const volatile std::sig_atomic_t& stop) {
-    while (stop == 0 && !AllRunsServed()) Step();
-    WaitForHostToRead();
+    while (stop == 0 && !AllRunsServed() && !hungUp_) Step();
+    if (!hungUp_) WaitForHostToRead();
     return ExitStatus();
   }
 
@@ -76,6 +76,13 @@ class Runner {
     ReadLine(now);
     FeedDevice(now);
     device_.Advance(now);
+    if (HangUpDue()) {
+      // Whatever the device has queued, and the request for the next block, never goes out.
+      ReportRuns();
+      line_.HangUp();
+      hungUp_ = true;
+      return;
+    }
     QueueFrames(now);
     WriteLine(now);
     ReportRuns();
@@ -105,13 +112,17 @@ class Runner {
     return ready > 0 && (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
   }
 
+  bool HangUpDue() const {
+    return options_.hangUpAfter && device_.RunInProgress() && device_.blocksTaken() >= *options_.hangUpAfter;
+  }
+
   void ReadLine(LineTime now) {
     std::array<std::uint8_t, 4096> buffer{};
     for (;;) {
       const ssize_t got = line_.Read(buffer.data(), buffer.size());
       if (got <= 0) return;
       const auto count = static_cast<std::size_t>(got);
-      if (faults_.Any()) {
+      if (faults_.AnyOnReceive()) {
         const std::vector<std::uint8_t> arrived = faults_.Receive(buffer.data(), count);
         received_.Push(arrived.data(), arrived.size(), now);
       } else {
@@ -133,10 +144,12 @@ class Runner {
       sending_.Clear();
       line_.DiscardUnread();
     }
+    // Faults go on whole frames as they are queued, never on one partly written.
     for (const SimulatedDevice::Frame& frame : device_.TakeFrames()) {
       const std::vector<std::uint8_t> noise = faults_.NoiseBeforeFrame();
       sending_.Push(noise.data(), noise.size(), now);
-      sending_.Push(frame.data(), frame.size(), now);
+      const std::vector<std::uint8_t> sent = faults_.Send(frame.data(), frame.size());
+      sending_.Push(sent.data(), sent.size(), now);
     }
   }
 
@@ -214,7 +227,9 @@ class Runner {
   int ExitStatus() {
     bool ok = runsFailed_ == 0;
     if (device_.RunInProgress()) {
-      out_ << "run " << runsFinished_ + 1 << ": cut short" << std::endl;
+      out_ << "run " << runsFinished_ + 1 << ": cut short";
+      if (hungUp_) out_ << ", the line hung up after " << device_.blocksTaken() << " good blocks";
+      out_ << std::endl;
       ok = false;
     }
     if (options_.runs != 0 && runsFinished_ < options_.runs) ok = false;
@@ -236,6 +251,7 @@ class Runner {
   unsigned runsFailed_ = 0;
   LineTime lastExclusiveCheck_{};
   LineTime lastWrite_{};
+  bool hungUp_ = false;
 };
 
 }  // namespace

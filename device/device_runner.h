@@ -21,9 +21,11 @@ inline constexpr int kExitUsage = 2;
 
 // Serves runs on `line` until the runs asked for are done or `stop` turns
 // non-zero, then waits (at most about 2 s) until the host has read what was
-// sent. Run reports go to `out`, frame logs (with -v) to `log`. Returns the
-// exit status: kExitOk only when every run received its image whole (equal
-// to `expected` when given), none was cut short and all runs asked for were served.
+// sent. With `hangUpAfter`, a run that has taken that many good blocks ends
+// it all at once: the line is hung up and the run counts as cut short. Run
+// reports go to `out`, frame logs (with -v) to `log`. Returns the exit
+// status: kExitOk only when every run received its image whole (equal to
+// `expected` when given), none was cut short and all runs asked for were served.
 int ServeDevice(const DeviceOptions& options, const std::optional<std::vector<std::uint8_t>>& expected,
                 DeviceLine& line, const volatile std::sig_atomic_t& stop, std::ostream& out, std::ostream& log);
 

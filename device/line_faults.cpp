@@ -10,23 +10,32 @@ bool LineFaults::Chance(double rate) {
   return static_cast<double>(random_()) < rate * 4294967296.0;
 }
 
-std::vector<std::uint8_t> LineFaults::Receive(const std::uint8_t* bytes, std::size_t count) {
+std::vector<std::uint8_t> LineFaults::Pass(const std::uint8_t* bytes, std::size_t count, double corruptRate,
+                                           double dropRate, unsigned& corrupted, unsigned& dropped) {
   std::vector<std::uint8_t> arrived;
   arrived.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    if (Chance(rates_.drop)) {
-      ++dropped_;
+    if (Chance(dropRate)) {
+      ++dropped;
       continue;
     }
     std::uint8_t byte = bytes[i];
-    if (Chance(rates_.corrupt)) {
+    if (Chance(corruptRate)) {
       // One flipped bit: the kind of error a noisy line makes.
       byte = static_cast<std::uint8_t>(byte ^ (1u << (random_() % 8)));
-      ++corrupted_;
+      ++corrupted;
     }
     arrived.push_back(byte);
   }
   return arrived;
+}
+
+std::vector<std::uint8_t> LineFaults::Receive(const std::uint8_t* bytes, std::size_t count) {
+  return Pass(bytes, count, rates_.corrupt, rates_.drop, corrupted_, dropped_);
+}
+
+std::vector<std::uint8_t> LineFaults::Send(const std::uint8_t* bytes, std::size_t count) {
+  return Pass(bytes, count, rates_.corruptSent, rates_.dropSent, corruptedSent_, droppedSent_);
 }
 
 std::vector<std::uint8_t> LineFaults::NoiseBeforeFrame() {

@@ -81,6 +81,8 @@ class SimulatedDevice {
   std::vector<RunReport> TakeFinishedRuns();
 
   bool RunInProgress() const { return awaitingBlock_; }
+  // Good blocks taken so far by the run in progress; 0 while none goes on.
+  std::uint32_t blocksTaken() const { return awaitingBlock_ ? block_ : 0; }
   // Runs started (restarts included); a change tells the line that what the
   // host has not yet read belongs to a run that is over.
   std::uint64_t runStarts() const { return runStarts_; }

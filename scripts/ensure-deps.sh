@@ -11,6 +11,11 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-dejavu-core
   xvfb xauth x11-utils
+  # The asan preset: clang with its sanitizer runtimes, lld, and
+  # llvm-symbolizer for file and line in sanitizer reports.
+  clang libclang-rt-14-dev lld llvm
+  # tarnwick-cli's option parser (header-only; the Windows builds use it too).
+  libcli11-dev
 )
 [[ $# -gt 0 ]] && packages=("$@")
 

@@ -6,5 +6,9 @@ scripts/ensure-deps.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+# The same suite built with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset asan
+cmake --build --preset asan --parallel 2
+ctest --preset asan
 # The native Windows program, cross-built, tested under Wine.
 scripts/test-windows.sh

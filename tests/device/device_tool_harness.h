@@ -63,13 +63,18 @@ class ScriptedHost {
         return frame;
       }
       if (steady_clock::now() >= end) return std::nullopt;
-      pollfd entry{fd_, POLLIN, 0};
-      std::uint8_t buffer[512];
-      if (poll(&entry, 1, 20) <= 0) continue;
-      const ssize_t got = read(fd_, buffer, sizeof buffer);
-      if (got > 0) pending_.insert(pending_.end(), buffer, buffer + got);
-      else std::this_thread::sleep_for(5ms);
+      ReadSome();
     }
+  }
+
+  // The next `count` bytes as they come, whatever they are; fewer when the time runs out.
+  Bytes NextBytes(std::size_t count, milliseconds timeout = 5s) {
+    const auto end = steady_clock::now() + timeout;
+    while (pending_.size() < count && steady_clock::now() < end) ReadSome();
+    const auto taken = pending_.begin() + static_cast<std::ptrdiff_t>(std::min(count, pending_.size()));
+    Bytes bytes(pending_.begin(), taken);
+    pending_.erase(pending_.begin(), taken);
+    return bytes;
   }
 
   // Answers every request for `image` as the host's block server does; the result's status.
@@ -85,6 +90,15 @@ class ScriptedHost {
   }
 
  private:
+  void ReadSome() {
+    pollfd entry{fd_, POLLIN, 0};
+    std::uint8_t buffer[512];
+    if (poll(&entry, 1, 20) <= 0) return;
+    const ssize_t got = read(fd_, buffer, sizeof buffer);
+    if (got > 0) pending_.insert(pending_.end(), buffer, buffer + got);
+    else std::this_thread::sleep_for(5ms);
+  }
+
   int fd_;
   Bytes pending_;
 };

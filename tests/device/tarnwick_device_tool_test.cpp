@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <bit>
+#include <cerrno>
 #include <filesystem>
 
 #include "device_tool_harness.h"
@@ -84,6 +86,51 @@ TEST(TarnwickDeviceToolTest, GivesUpWithStatusTwoAndExitsOne) {
   EXPECT_TRUE(session.device.Said("gave up on block 0 after 10 tries")) << session.device.Output();
 }
 
+TEST(TarnwickDeviceToolTest, FaultsOnTheFramesItSends) {
+  Session corrupt({"--baud", "0", "--corrupt-sent", "1", "--seed", "5"});
+  corrupt.host.Send(Handshake());
+  const Bytes request = Request(0);
+  const Bytes got = corrupt.host.NextBytes(request.size());
+  ASSERT_EQ(got.size(), request.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(std::popcount(static_cast<std::uint8_t>(got[i] ^ request[i])), 1) << "byte " << i;
+  }
+
+  Session drop({"--baud", "0", "--drop-sent", "1", "-v"});
+  drop.host.Send(Handshake());
+  EXPECT_TRUE(drop.host.NextBytes(1, 300ms).empty());
+  EXPECT_NE(drop.device.Errors().find("-> request 0"), std::string::npos) << "the device did ask";
+}
+
+TEST(TarnwickDeviceToolTest, HangsUpAfterTheGoodBlocksOfARunAndExitsOne) {
+  Session session({"--baud", "0", "--hang-up-after", "2"});
+  ScriptedHost& host = session.host;
+  // A run that ends before taking two blocks leaves the line up.
+  EXPECT_EQ(host.ServeUntilResult(RandomBytes(100, 30)), 0x00);
+  const Bytes raw = RandomBytes(500, 31);
+  host.Send(Handshake());
+  ASSERT_EQ(host.NextFrame(), Request(0));
+  host.Send(Block(raw, 0, 0));
+  ASSERT_EQ(host.NextFrame(), Request(1));
+  host.Send(Block(raw, 1, 1));
+
+  // The host's end hangs up as with a pulled adapter: nothing more to read, writes fail.
+  pollfd entry{host.fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&entry, 1, 5000), 1);
+  EXPECT_NE(entry.revents & POLLHUP, 0) << entry.revents;
+  std::uint8_t byte = 0;
+  errno = 0;
+  const ssize_t got = read(host.fd(), &byte, 1);
+  EXPECT_TRUE(got == 0 || (got == -1 && errno == EIO)) << got << " " << errno;
+  errno = 0;
+  EXPECT_EQ(write(host.fd(), &byte, 1), -1);
+  EXPECT_EQ(errno, EIO);
+
+  EXPECT_EQ(session.device.WaitForExit(), 1);
+  EXPECT_TRUE(session.device.Said("run 1: 100 bytes received whole")) << session.device.Output();
+  EXPECT_TRUE(session.device.Said("run 2: cut short, the line hung up after 2 good blocks"));
+}
+
 TEST(TarnwickDeviceToolTest, PacesTheLineAt4800Baud) {
   const Bytes raw = RandomBytes(100, 25);
   Session session({"--runs", "1"});
@@ -145,6 +192,7 @@ TEST(TarnwickDeviceToolTest, BadArgumentsExitTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"--bogus"},       {"--baud", "fast"}, {"--status", "256"},           {"--corrupt", "1.5"}, {"--answer-after", "0"},
       {"--runs"},        {"a", "b"},         {"--link", "x", "/dev/ttyS0"}, {"--expect", "/nonexistent/raw.bin"},
+      {"--drop-sent", "2"}, {"--hang-up-after", "x"},
   };
   for (const auto& arguments : cases) {
     TempDir dir;

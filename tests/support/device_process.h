@@ -1,12 +1,14 @@
 // The simulated device tool run as a child process: its standard output is
 // collected (the first line is the path of its serial end), its standard error
-// goes to a file when one is named.
+// goes to a file when one is named. It is told to stop when the test process
+// dies, so that a test that crashes (a sanitizer's report, say) leaves no
+// device running that holds CTest's output pipe open until the time-out.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,20 +27,25 @@ class DeviceProcess {
       : errorsFile_(errorsFile) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (!errorsFile.empty()) {
-      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                       0644);
-    }
     std::vector<std::string> all{tool};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : all) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, tool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls between fork and exec.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);  // the test died before the line above
+      ::dup2(out[1], STDOUT_FILENO);
+      if (!errorsFile.empty()) {
+        const int errors = ::open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (errors < 0 || ::dup2(errors, STDERR_FILENO) < 0) ::_exit(127);
+      }
+      ::execv(tool.c_str(), argv.data());
+      ::_exit(127);
+    }
     ::close(out[1]);
     stdout_ = out[0];
   }
