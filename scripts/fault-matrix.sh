@@ -32,6 +32,12 @@ echo "$runs runs of $seeds seeds in $(($(date +%s) - start)) s; how they ended:"
 sed -n 's/^fault-matrix seed [0-9]* (\([^,]*\),.*): *\(.*\)$/\1: \2/p' "$out/all.txt" |
   sed 's/ *$//' | sort | uniq -c | sort -rn
 grep -A8 -E '^\[  FAILED|Failure' "$out/all.txt" || true
+for file in "$out"/shard-*.txt; do
+  if ! grep -q '^\[==========\] .* ran\.' "$file"; then
+    echo "$(basename "$file" .txt) did not finish; its last lines:"
+    tail -n 20 "$file"
+  fi
+done
 failed=$(grep -c '^\[  FAILED  \] Seeds/' "$out/all.txt" || true)
 echo "$((runs - failed)) passed, $failed failed"
 [[ $status -eq 0 && $runs -eq $seeds && $failed -eq 0 ]]

@@ -157,8 +157,11 @@ TEST_P(FaultMatrixTest, EndsInSuccessWithTheImageOrAReportedFailure) {
             << " bytes): " << (ending.empty() ? "no ending" : ending) << std::endl;
   ASSERT_FALSE(ending.empty()) << "the run neither ended nor was reported within " << kCaseLimit.count() << " s";
   engine->OnExit();
-  device.WaitForExit(3s);
-  std::cout << "  device: " << device.Output().substr(device.Output().find('\n') + 1) << std::flush;
+  // What the device said of the run, for the record.
+  std::string report = device.WaitForExit(3s) < 0 ? std::string("(still running)\n")
+                                                  : device.Output().substr(device.Output().find('\n') + 1);
+  if (report.empty() || report.back() != '\n') report += '\n';
+  std::cout << "  device: " << report << std::flush;
 
   if (engine->lastOutcome() == RunOutcome::Success) {
     // The device writes what it received once the run is over.
