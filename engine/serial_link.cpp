@@ -28,6 +28,7 @@ void SerialLink::SendFrame(WriteChannel channel, const std::uint8_t* frame, std:
   }
 
   FlushPending();
+  if (failed_) return;  // found gone while the queue went out
   std::size_t taken = 0;
   if (pendingLength_ == 0) {
     const std::ptrdiff_t written = port_.Write(frame, length);
@@ -48,6 +49,7 @@ void SerialLink::SendHandshake() {
 std::uint32_t SerialLink::PollReceive(ProgrammerState& state) {
   if (!open_ || failed_) return 0;
   FlushPending();
+  if (failed_) return 0;
   const std::size_t waiting = std::min(port_.BytesWaiting(), kMaxPollBytes);
   bytesRead_ = static_cast<std::uint32_t>(waiting);
   if (waiting != 0) bytesRead_ = static_cast<std::uint32_t>(port_.Read(state.rxBytes.data(), waiting));

@@ -12,3 +12,5 @@ cmake --build --preset asan --parallel 2
 ctest --preset asan
 # The native Windows program, cross-built, tested under Wine.
 scripts/test-windows.sh
+# Each fuzz target under libFuzzer for a short while, from its seed corpus (clang, build/fuzz).
+scripts/fuzz.sh all "${TARNWICK_FUZZ_SECONDS:-15}"

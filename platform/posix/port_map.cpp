@@ -25,20 +25,6 @@ std::optional<unsigned> NumberAfter(std::string_view name, std::string_view pref
   return number;
 }
 
-// Names in `devRoot` of the form prefix + number, in the order of their numbers.
-std::vector<std::string> NumberedDevices(const std::string& devRoot, std::string_view prefix) {
-  std::vector<std::pair<unsigned, std::string>> found;
-  std::error_code error;
-  for (fs::directory_iterator entry(devRoot, error), end; !error && entry != end; entry.increment(error)) {
-    const std::string name = entry->path().filename().string();
-    if (const auto number = NumberAfter(name, prefix)) found.emplace_back(*number, name);
-  }
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> names;
-  for (auto& [number, name] : found) names.push_back(std::move(name));
-  return names;
-}
-
 // "COMn" with n from 1 to 4 gives index n - 1.
 std::optional<std::size_t> PortIndex(std::string_view portName) {
   const auto number = NumberAfter(portName, "COM");
@@ -56,6 +42,19 @@ std::string Printable(std::string_view argument) {
 }
 
 }  // namespace
+
+std::vector<std::string> NumberedDevices(const std::string& devRoot, std::string_view prefix) {
+  std::vector<std::pair<unsigned, std::string>> found;
+  std::error_code error;
+  for (fs::directory_iterator entry(devRoot, error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (const auto number = NumberAfter(name, prefix)) found.emplace_back(*number, name);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> names;
+  for (auto& [number, name] : found) names.push_back(std::move(name));
+  return names;
+}
 
 bool HasUart(const std::string& sysRoot, const std::string& name) {
   const fs::path ttyDir = fs::path(sysRoot) / "class" / "tty" / name;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick {
@@ -29,6 +30,10 @@ struct PortMap {
   // The device for "COM1".."COM4"; empty for an unknown name or a name with no device.
   const std::string& DeviceFor(const char* portName) const;
 };
+
+// Names in `devRoot` of the form prefix + number, such as "ttyUSB12", in the
+// order of their numbers.
+std::vector<std::string> NumberedDevices(const std::string& devRoot, std::string_view prefix);
 
 // Whether the on-board port `name` (such as "ttyS0") has a UART behind it. The
 // kernel makes ttyS nodes for every possible 8250 slot; sysfs tells the real

@@ -1,7 +1,8 @@
 #include "win32_image_file.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "system_error_text.h"
 
 namespace tarnwick::win32 {
 
@@ -69,21 +70,6 @@ void Win32ImageFile::Close() {
   handle_ = INVALID_HANDLE_VALUE;
 }
 
-void Win32ImageFile::RememberError(DWORD code) {
-  const DWORD length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                       lastError_.data(), static_cast<DWORD>(lastError_.size()), nullptr);
-  if (length == 0) {
-    std::snprintf(lastError_.data(), lastError_.size(), "system error %lu", code);
-    return;
-  }
-  // The system's text ends in a full stop and a line break; the message adds its own.
-  std::size_t end = length;
-  while (end > 0 && (lastError_[end - 1] == '\r' || lastError_[end - 1] == '\n' || lastError_[end - 1] == ' ' ||
-                     lastError_[end - 1] == '.')) {
-    --end;
-  }
-  lastError_[end] = '\0';
-}
+void Win32ImageFile::RememberError(DWORD code) { SystemErrorText(code, lastError_.data(), lastError_.size()); }
 
 }  // namespace tarnwick::win32

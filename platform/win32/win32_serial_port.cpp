@@ -1,8 +1,9 @@
 #include "win32_serial_port.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+
+#include "system_error_text.h"
 
 namespace tarnwick::win32 {
 
@@ -154,18 +155,6 @@ void Win32SerialPort::Fail(DWORD code) {
   RememberError(code);
 }
 
-void Win32SerialPort::RememberError(DWORD code) {
-  const DWORD length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                       lastError_.data(), static_cast<DWORD>(lastError_.size()), nullptr);
-  if (length == 0) {
-    std::snprintf(lastError_.data(), lastError_.size(), "system error %lu", code);
-    return;
-  }
-  // The system's text ends in a line break; the status line wants one line.
-  std::size_t end = length;
-  while (end > 0 && (lastError_[end - 1] == '\r' || lastError_[end - 1] == '\n' || lastError_[end - 1] == ' ')) --end;
-  lastError_[end] = '\0';
-}
+void Win32SerialPort::RememberError(DWORD code) { SystemErrorText(code, lastError_.data(), lastError_.size()); }
 
 }  // namespace tarnwick::win32

@@ -10,7 +10,7 @@
 #include "command_line.h"
 #include "device_process.h"
 #include "image_file.h"
-#include "port_error_hint.h"
+#include "permission_hint.h"
 #include "temp_dir.h"
 
 using namespace tarnwick;

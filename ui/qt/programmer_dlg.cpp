@@ -19,7 +19,7 @@
 #include "app_icon.h"
 #include "dialog_template.h"
 #include "dialog_units.h"
-#include "port_error_hint.h"
+#include "permission_hint.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>

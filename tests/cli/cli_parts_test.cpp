@@ -1,0 +1,290 @@
+// The parts of tarnwick-cli below its command line: the image digest, JSON
+// lines, port names, the machine's serial devices and the routing of the
+// engine's port names.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <grp.h>
+#include <string>
+#include <sys/stat.h>
+
+#include "cli_process.h"
+#include "fake_machine.h"
+#include "json_line.h"
+#include "port_specs.h"
+#include "routed_port.h"
+#include "sha256.h"
+
+namespace tarnwick::cli {
+namespace {
+
+using testing::FakeMachine;
+using testing::JsonField;
+using testing::Adapter;
+using testing::UsbAdapter;
+
+std::string Hex(const std::string& text) {
+  return Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()).data();
+}
+
+TEST(Sha256, KnownDigests) {
+  EXPECT_EQ(Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // Two blocks, and the padding's length field falling into the second.
+  EXPECT_EQ(Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256, PiecewiseEqualsWhole) {
+  const auto bytes = testing::RandomBytes(65536, 7);
+  Sha256 pieces;
+  for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+    pieces.Update(bytes.data() + at, std::min<std::size_t>(1000, bytes.size() - at));
+  }
+  const auto digest = pieces.Finish();
+  Sha256 whole;
+  whole.Update(bytes.data(), bytes.size());
+  EXPECT_EQ(digest, whole.Finish());
+}
+
+TEST(JsonLine, FieldsNestingAndEscapes) {
+  JsonLine line;
+  line.String("event", "status").Null("port").String("text", "Connect COM1 \\ \"x\"\n\x01");
+  line.Begin("image").Unsigned("bytes", 4096).End().Number("time", 1.25, 1).Bool("usb", true);
+  const std::string text = line.Finish();
+  EXPECT_EQ(text,
+            "{\"event\":\"status\",\"port\":null,\"text\":\"Connect COM1 \\\\ \\\"x\\\"\\n\\u0001\","
+            "\"image\":{\"bytes\":4096},\"time\":1.2,\"usb\":true}\n");
+  EXPECT_TRUE(line.complete());
+}
+
+TEST(JsonLine, TooLongIsCutButStaysAnObject) {
+  JsonLine line;
+  const std::string huge(JsonLine::kCapacity * 2, 'x');
+  line.Begin("a").String("text", huge.c_str());
+  const std::string text = line.Finish();
+  EXPECT_FALSE(line.complete());
+  EXPECT_LT(text.size(), JsonLine::kCapacity);
+  EXPECT_EQ(text.substr(text.size() - 3), "}}\n");
+}
+
+TEST(PortSpecs, KindsOfPortArguments) {
+  std::string error;
+  EXPECT_EQ(ParsePortSpec("COM3", error).kind, PortSpecKind::ComName);
+  EXPECT_EQ(ParsePortSpec("com12", error).comNumber, 12u);
+  const PortSpec mapping = ParsePortSpec("COM2=/dev/ttyUSB1", error);
+  EXPECT_EQ(mapping.kind, PortSpecKind::ComMapping);
+  EXPECT_EQ(mapping.comNumber, 2u);
+  EXPECT_EQ(mapping.path, "/dev/ttyUSB1");
+  const PortSpec usb = ParsePortSpec("usb:0403:6001:A1B2", error);
+  EXPECT_EQ(usb.kind, PortSpecKind::UsbId);
+  EXPECT_EQ(usb.vendorId, 0x0403u);
+  EXPECT_EQ(usb.productId, 0x6001u);
+  EXPECT_EQ(usb.serial, "A1B2");
+  EXPECT_EQ(ParsePortSpec("usb:10c4:ea60", error).serial, "");
+  EXPECT_EQ(ParsePortSpec("/dev/ttyACM0", error).kind, PortSpecKind::Path);
+  EXPECT_EQ(ParsePortSpec("usb-FTDI_A1-if00-port0", error).kind, PortSpecKind::ById);
+
+  for (const char* bad : {"COM0=/dev/x", "COM3=", "usb:0403", "usb:xyz:6001", "usb:12345:1", "usb:0403:6001:", ""}) {
+    error.clear();
+    EXPECT_EQ(ParsePortSpec(bad, error).kind, PortSpecKind::Invalid) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+}
+
+TEST(SerialDevices, ListsAdaptersWithTheirUsbAttributesAndStableNames) {
+  FakeMachine machine;
+  const std::string byId = machine.AddUsbAdapter(Adapter("ttyUSB1", "SECOND"), 2);
+  UsbAdapter cp2102 = Adapter("ttyUSB0", "0001", "10c4", "ea60", "cp210x");
+  cp2102.manufacturer = "Silicon";
+  cp2102.product = "CP2102";
+  machine.AddUsbAdapter(cp2102, 1);
+  machine.AddUsbAdapter(Adapter("ttyACM0", "75", "2341", "0043", "cdc_acm"), 3);
+  machine.AddOnBoardPort("ttyS0", 4);
+  machine.AddOnBoardPort("ttyS1", 0);  // no UART behind it
+  machine.AddPlainDevice("tty1");
+
+  DeviceTree tree{machine.dev(), machine.sys(), [](const std::string&) { return 0; }};
+  const auto devices = ListSerialDevices(tree);
+  ASSERT_EQ(devices.size(), 4u);
+  EXPECT_EQ(devices[0].name, "ttyUSB0");
+  EXPECT_EQ(devices[1].name, "ttyUSB1");
+  EXPECT_EQ(devices[2].name, "ttyACM0");
+  EXPECT_EQ(devices[3].name, "ttyS0");
+
+  EXPECT_TRUE(devices[0].usb);
+  EXPECT_EQ(devices[0].vendorId, "10c4");
+  EXPECT_EQ(devices[0].productId, "ea60");
+  EXPECT_EQ(devices[0].manufacturer, "Silicon");
+  EXPECT_EQ(devices[0].product, "CP2102");
+  EXPECT_EQ(devices[0].serial, "0001");
+  EXPECT_EQ(devices[0].driver, "cp210x");
+  EXPECT_EQ(devices[1].serial, "SECOND");
+  ASSERT_EQ(devices[1].byId.size(), 1u);
+  EXPECT_EQ(devices[1].byId[0], machine.Path("serial/by-id/" + byId));
+  EXPECT_EQ(devices[2].driver, "cdc_acm");
+  EXPECT_FALSE(devices[3].usb);
+  EXPECT_TRUE(devices[3].byId.empty());
+  for (const auto& device : devices) EXPECT_TRUE(device.accessible) << device.name;
+}
+
+TEST(SerialDevices, PermissionDeniedNamesTheOwningGroup) {
+  FakeMachine machine;
+  machine.AddUsbAdapter(Adapter("ttyUSB0", "X0"), 1);
+  machine.AddUsbAdapter(Adapter("ttyUSB1", "X1"), 2);
+  const std::string denied = machine.Path("ttyUSB1");
+  DeviceTree tree{machine.dev(), machine.sys(),
+                  [&](const std::string& path) { return path == denied ? EACCES : 0; }};
+  const auto devices = ListSerialDevices(tree);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_TRUE(devices[0].accessible);
+  EXPECT_FALSE(devices[1].accessible);
+  struct stat info {};
+  ASSERT_EQ(::stat(denied.c_str(), &info), 0);
+  const group* owner = ::getgrgid(info.st_gid);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_NE(devices[1].accessAdvice.find(std::strerror(EACCES)), std::string::npos) << devices[1].accessAdvice;
+  EXPECT_NE(devices[1].accessAdvice.find("group \"" + std::string(owner->gr_name) + "\""), std::string::npos)
+      << devices[1].accessAdvice;
+  EXPECT_NE(devices[1].accessAdvice.find("usermod -aG " + std::string(owner->gr_name)), std::string::npos);
+  // Other errors are not about groups.
+  EXPECT_EQ(PermissionAdvice(denied, ENOENT), "");
+}
+
+TEST(ResolvePorts, UsbIdsByIdNamesPathsAndComNames) {
+  FakeMachine machine;
+  const std::string firstById = machine.AddUsbAdapter(Adapter("ttyUSB0", "AAA"), 1);
+  machine.AddUsbAdapter(Adapter("ttyUSB1", "BBB"), 2);
+  machine.AddUsbAdapter(Adapter("ttyUSB2", "CCC", "10c4", "ea60"), 3);
+  const DeviceTree tree{machine.dev(), machine.sys(), {}};
+  const auto canonical = [](const std::string& path) { return std::filesystem::canonical(path).string(); };
+
+  std::vector<PortTarget> targets;
+  std::string error;
+  // Every adapter with the IDs, in the machine's order; upper-case hex is the same.
+  ASSERT_TRUE(ResolvePorts({"usb:0403:6001"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].path, machine.Path("ttyUSB0"));
+  EXPECT_EQ(targets[0].usbSerial, "AAA");
+  EXPECT_EQ(targets[0].byId, machine.Path("serial/by-id/" + firstById));
+  EXPECT_EQ(targets[1].path, machine.Path("ttyUSB1"));
+  EXPECT_EQ(targets[1].label, "usb:0403:6001");
+
+  ASSERT_TRUE(ResolvePorts({"usb:10C4:EA60", "usb:0403:6001:BBB"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].path, machine.Path("ttyUSB2"));
+  EXPECT_EQ(targets[1].path, machine.Path("ttyUSB1"));
+
+  // No adapter with the IDs: a port with nothing behind it, and why.
+  ASSERT_TRUE(ResolvePorts({"usb:0403:6001:ZZZ"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 1u);
+  EXPECT_TRUE(targets[0].path.empty());
+  EXPECT_FALSE(targets[0].missing.empty());
+
+  // A by-id name alone or as a path stands for its device.
+  ASSERT_TRUE(ResolvePorts({firstById, machine.Path("serial/by-id/" + firstById)}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].path, canonical(machine.Path("ttyUSB0")));
+  EXPECT_EQ(targets[0].label, firstById);
+  EXPECT_EQ(targets[1].path, canonical(machine.Path("ttyUSB0")));
+  EXPECT_EQ(targets[1].usbSerial, "AAA");
+
+  // COMn as the dialog maps it; COMn=PATH as given.
+  ASSERT_TRUE(ResolvePorts({"COM2", "COM4=/dev/null"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].label, "COM2");
+  EXPECT_EQ(targets[0].path, machine.Path("ttyUSB1"));
+  EXPECT_EQ(targets[1].label, "COM4");
+  EXPECT_EQ(targets[1].path, "/dev/null");
+
+  for (const char* bad : {"COM5", "no-such-by-id-name", "COM9=/dev/x", "usb:1"}) {
+    error.clear();
+    EXPECT_FALSE(ResolvePorts({bad}, tree, targets, error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+}
+
+TEST(ResolvePorts, DefaultScanIsTheDialogsFourNames) {
+  FakeMachine machine;
+  machine.AddUsbAdapter(Adapter("ttyUSB0", "X0"), 1);
+  const auto targets = DefaultScanPorts({machine.dev(), machine.sys(), {}});
+  ASSERT_EQ(targets.size(), 4u);
+  EXPECT_EQ(targets[0].label, "COM1");
+  EXPECT_EQ(targets[0].path, machine.Path("ttyUSB0"));
+  EXPECT_EQ(targets[3].label, "COM4");
+  EXPECT_TRUE(targets[1].path.empty());
+  EXPECT_FALSE(targets[1].missing.empty());
+}
+
+// A port that opens only what it is told and remembers what it was asked.
+class ScriptedPort : public SerialPort {
+ public:
+  bool Open(const char* name) override {
+    opened = name;
+    return name == std::string("good");
+  }
+  void Configure() override {}
+  std::ptrdiff_t Write(const std::uint8_t*, std::size_t length) override {
+    return static_cast<std::ptrdiff_t>(length);
+  }
+  std::size_t BytesWaiting() override { return 2; }
+  std::size_t Read(std::uint8_t* out, std::size_t count) override {
+    out[0] = 0x33;
+    out[1] = 0xBB;
+    return std::min<std::size_t>(count, 2);
+  }
+  void Close() override {}
+  const char* LastError() const override { return "refused"; }
+  std::string opened;
+};
+
+TEST(RoutedPort, EngineNamesGoToTheChosenDevicesAndEachOpenIsRecorded) {
+  ScriptedPort inner;
+  RoutedPort port(inner, {"bad", "good", "", ""});
+  EXPECT_FALSE(port.Open("COM1"));
+  EXPECT_EQ(inner.opened, "bad");
+  EXPECT_TRUE(port.Open("COM2"));
+  EXPECT_EQ(inner.opened, "good");
+  inner.opened.clear();
+  EXPECT_FALSE(port.Open("COM3"));  // nothing stands behind it: the inner port is not asked
+  EXPECT_EQ(inner.opened, "");
+  EXPECT_FALSE(port.Open("COM5"));
+
+  EXPECT_TRUE(port.record(0).tried);
+  EXPECT_FALSE(port.record(0).opened);
+  EXPECT_STREQ(port.record(0).error.data(), "refused");
+  EXPECT_TRUE(port.record(1).opened);
+  EXPECT_TRUE(port.record(2).tried);
+  EXPECT_FALSE(port.record(3).tried);
+
+  // Frames in hex, headed by the port's label.
+  testing::TempDir dir;
+  const std::string traceFile = dir.File("trace");
+  std::FILE* trace = std::fopen(traceFile.c_str(), "w");
+  ASSERT_NE(trace, nullptr);
+  port.Trace(trace, {"first", "second", nullptr, nullptr});
+  ASSERT_TRUE(port.Open("COM2"));
+  const std::uint8_t frame[] = {0xCC, 0xDD, 0x01};
+  port.Write(frame, sizeof frame);
+  std::uint8_t in[2];
+  port.Read(in, sizeof in);
+  std::fclose(trace);
+  const auto bytes = testing::ReadBytes(traceFile);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "second > cc dd 01\nsecond < 33 bb\n");
+}
+
+TEST(JsonField, ReadsTheValueKinds) {
+  const std::string line = R"({"a":"x\"y","b":12,"c":null,"d":{"e":1},"f":true})";
+  EXPECT_EQ(JsonField(line, "a"), "x\\\"y");
+  EXPECT_EQ(JsonField(line, "b"), "12");
+  EXPECT_EQ(JsonField(line, "c"), "null");
+  EXPECT_EQ(JsonField(line, "d"), "{\"e\":1}");
+  EXPECT_EQ(JsonField(line, "f"), "true");
+  EXPECT_EQ(JsonField(line, "g"), "");
+}
+
+}  // namespace
+}  // namespace tarnwick::cli

@@ -1,0 +1,402 @@
+// tarnwick-cli as its users run it, against the simulated device on
+// pseudo-terminals: exit statuses, the JSON lines, the run log, and what the
+// device itself received.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli_process.h"
+#include "device_process.h"
+#include "fake_machine.h"
+#include "posix_serial_port.h"
+#include "sha256.h"
+#include "temp_dir.h"
+
+namespace tarnwick::cli {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CliProcess;
+using testing::DeviceProcess;
+using testing::JsonField;
+
+class CliRunTest : public ::testing::Test {
+ protected:
+  // Writes a random raw image of `length` bytes and its .UPL.
+  void MakeImage(std::size_t length, std::uint32_t seed) {
+    raw = testing::RandomBytes(length, seed);
+    testing::WriteBytes(dir.File("raw.bin"), raw);
+    const std::string command = std::string(TARNWICK_PACK) + " " + dir.File("raw.bin") + " " + image();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  std::string image() const { return dir.File("IMAGE.UPL"); }
+
+  // A device checking what it receives against the raw image; returns its line.
+  std::string StartDevice(std::vector<std::string> options) {
+    options.insert(options.end(), {"--expect", dir.File("raw.bin")});
+    devices.push_back(std::make_unique<DeviceProcess>(TARNWICK_DEVICE, options,
+                                                      dir.File("device" + std::to_string(devices.size()) + ".err")));
+    const std::string path = devices.back()->serialPath();
+    EXPECT_FALSE(path.empty()) << "the device tool did not start";
+    return path;
+  }
+
+  std::unique_ptr<CliProcess> Cli(const std::vector<std::string>& arguments) {
+    return std::make_unique<CliProcess>(arguments, dir.File("cli" + std::to_string(++clis) + ".err"));
+  }
+
+  std::string ImageDigest() const {
+    const auto bytes = testing::ReadBytes(image());
+    return Sha256Hex(bytes.data(), bytes.size()).data();
+  }
+
+  static std::vector<std::string> Events(const std::vector<std::string>& lines, const std::string& event) {
+    std::vector<std::string> found;
+    for (const auto& line : lines) {
+      if (JsonField(line, "event") == event) found.push_back(line);
+    }
+    return found;
+  }
+
+  static std::vector<std::string> FileLines(const std::string& path) {
+    const auto bytes = testing::ReadBytes(path);
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::uint8_t byte : bytes) {
+      if (byte == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else {
+        line.push_back(static_cast<char>(byte));
+      }
+    }
+    EXPECT_TRUE(line.empty()) << "a line of the log is not whole: " << line;
+    return lines;
+  }
+
+  testing::TempDir dir;
+  std::vector<std::uint8_t> raw;
+  std::vector<std::unique_ptr<DeviceProcess>> devices;
+  int clis = 0;
+};
+
+TEST_F(CliRunTest, ProgramSucceedsAndReportsItInJsonLines) {
+  MakeImage(1000, 31);
+  const std::string port = StartDevice({"--baud", "0", "--runs", "1"});
+  auto cli = Cli({"program", "--json", port, image()});
+  ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Output() << cli->Errors();
+  EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "the device must have received the image whole";
+
+  const auto lines = cli->Lines();
+  ASSERT_FALSE(lines.empty());
+  double lastTime = 0;
+  for (const auto& line : lines) {
+    ASSERT_EQ(line.front(), '{') << line;
+    ASSERT_EQ(line.back(), '}') << line;
+    EXPECT_EQ(JsonField(line, "port"), port) << line;
+    EXPECT_EQ(JsonField(line, "path"), port) << line;
+    const double time = std::stod(JsonField(line, "time"));
+    EXPECT_GE(time, lastTime) << line;
+    lastTime = time;
+  }
+  // The dialog's status texts, in their order.
+  std::vector<std::string> texts;
+  for (const auto& line : Events(lines, "status")) texts.push_back(JsonField(line, "text"));
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(texts.front(), "Connect COM1 -");
+  const auto connected = std::find(texts.begin(), texts.end(), "Connected");
+  ASSERT_NE(connected, texts.end());
+  EXPECT_EQ(texts.back(), "Done");
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Programming...    51% Done  "), texts.end());
+
+  // A progress line for every block: 8 blocks, the last one 104 bytes.
+  const auto progress = Events(lines, "progress");
+  ASSERT_EQ(progress.size(), 8u);
+  for (std::size_t i = 0; i < progress.size(); ++i) {
+    EXPECT_EQ(JsonField(progress[i], "sent"), std::to_string(std::min<std::size_t>((i + 1) * 128, 1000)));
+    EXPECT_EQ(JsonField(progress[i], "total"), "1000");
+  }
+  EXPECT_EQ(JsonField(progress.back(), "percent"), "100");
+
+  const std::string& result = lines.back();
+  EXPECT_EQ(JsonField(result, "event"), "result");
+  EXPECT_EQ(JsonField(result, "outcome"), "success");
+  EXPECT_EQ(JsonField(result, "device_status"), "0");
+  EXPECT_EQ(JsonField(result, "sent"), "1000");
+  const std::string imageInfo = JsonField(result, "image");
+  EXPECT_EQ(JsonField(imageInfo, "path"), image());
+  EXPECT_EQ(JsonField(imageInfo, "bytes"), "1000");
+  EXPECT_EQ(JsonField(imageInfo, "sha256"), ImageDigest());
+  EXPECT_EQ(Events(lines, "result").size(), 1u);
+}
+
+TEST_F(CliRunTest, ProgramInPlainTextWithALogRecord) {
+  MakeImage(700, 32);
+  const std::string port = StartDevice({"--baud", "0", "--runs", "1"});
+  auto cli = Cli({"program", "--log", dir.File("runs.log"), "COM2=" + port, image()});
+  ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Output() << cli->Errors();
+  // Not on a terminal: each status text as it changes, then the result.
+  const auto lines = cli->Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_NE(cli->Output().find("COM2  status \"Connect COM1 -\""), std::string::npos) << cli->Output();
+  EXPECT_NE(cli->Output().find("status \"Done\""), std::string::npos);
+  EXPECT_NE(lines.back().find("success, 700 of 700 bytes"), std::string::npos) << lines.back();
+  EXPECT_NE(cli->Errors().find("   Programming Device Succeed!   "), std::string::npos) << cli->Errors();
+
+  const auto log = FileLines(dir.File("runs.log"));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(JsonField(log[0], "port"), "COM2");
+  EXPECT_EQ(JsonField(log[0], "path"), port);
+  EXPECT_EQ(JsonField(log[0], "outcome"), "success");
+  EXPECT_EQ(JsonField(JsonField(log[0], "image"), "sha256"), ImageDigest());
+  const std::string start = JsonField(log[0], "start"), end = JsonField(log[0], "end");
+  ASSERT_EQ(start.size(), 24u) << start;  // 2025-01-31T12:34:56.789Z
+  EXPECT_EQ(start[10], 'T');
+  EXPECT_EQ(start.back(), 'Z');
+  EXPECT_LE(start, end);
+}
+
+TEST_F(CliRunTest, FailureReportedByTheDeviceEndsTheRun) {
+  MakeImage(600, 33);
+  const std::string port = StartDevice({"--baud", "0", "--status", "2"});
+  auto cli = Cli({"program", "--json", port, image()});
+  ASSERT_EQ(cli->WaitForExit(30s), 1) << cli->Output() << cli->Errors();
+  const std::string result = cli->Lines().back();
+  EXPECT_EQ(JsonField(result, "outcome"), "failure");
+  EXPECT_EQ(JsonField(result, "device_status"), "2");
+  EXPECT_EQ(JsonField(result, "sent"), "600");
+  EXPECT_NE(cli->Errors().find("   Programming Device Fail!    "), std::string::npos) << cli->Errors();
+}
+
+TEST_F(CliRunTest, SilentDeviceOnOnePortGivesUpAfterTheProbeLimit) {
+  MakeImage(600, 34);
+  const std::string port = StartDevice({"--baud", "0", "--silent"});
+  auto cli = Cli({"program", "--json", port, image()});
+  ASSERT_EQ(cli->WaitForExit(30s), 3) << cli->Output() << cli->Errors();
+  // Opened at the second tick, probed for 100, closed at the 103rd.
+  EXPECT_GE(cli->Seconds(), 10.2);
+  EXPECT_LT(cli->Seconds(), 11.5);
+  const std::string result = cli->Lines().back();
+  EXPECT_EQ(JsonField(result, "outcome"), "no-device");
+  EXPECT_EQ(JsonField(result, "port"), port);  // one port tried: it is named
+  EXPECT_NE(cli->Errors().find(port + ": opened, but no device answered in 10 s"), std::string::npos)
+      << cli->Errors();
+  EXPECT_NE(cli->Errors().find("power"), std::string::npos);
+}
+
+TEST_F(CliRunTest, NoPortOpensOnSeveralPortsTried) {
+  MakeImage(600, 35);
+  auto cli = Cli({"program", "--json", dir.File("no-port-a"), dir.File("no-port-b"), image()});
+  ASSERT_EQ(cli->WaitForExit(10s), 3) << cli->Output() << cli->Errors();
+  EXPECT_LT(cli->Seconds(), 2.0);
+  const std::string result = cli->Lines().back();
+  EXPECT_EQ(JsonField(result, "outcome"), "no-device");
+  EXPECT_EQ(JsonField(result, "port"), "null");
+  EXPECT_EQ(JsonField(result, "path"), "null");
+  // Each port its own line: why it did not open, and what to check.
+  EXPECT_NE(cli->Errors().find(dir.File("no-port-a") + ": could not open it: "), std::string::npos) << cli->Errors();
+  EXPECT_NE(cli->Errors().find(dir.File("no-port-b") + ": could not open it: "), std::string::npos);
+  EXPECT_NE(cli->Errors().find("plugged in"), std::string::npos);
+}
+
+TEST_F(CliRunTest, DeviceKilledMidRunIsALostPort) {
+  MakeImage(20000, 36);
+  const std::string port = StartDevice({"--baud", "0"});
+  auto cli = Cli({"program", "--json", port, image()});
+  ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
+  devices[0]->Signal(SIGKILL);
+  ASSERT_EQ(cli->WaitForExit(10s), 5) << cli->Output() << cli->Errors();
+  const std::string result = cli->Lines().back();
+  EXPECT_EQ(JsonField(result, "outcome"), "port-lost");
+  EXPECT_LT(std::stoul(JsonField(result, "sent")), 20000u);
+}
+
+TEST_F(CliRunTest, DeviceThatStopsAskingIsStalled) {
+  MakeImage(20000, 37);
+  const std::string port = StartDevice({"--baud", "0"});
+  auto cli = Cli({"program", "--json", "--stall-timeout", "0.5", port, image()});
+  ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
+  const auto stopped = std::chrono::steady_clock::now();
+  devices[0]->Signal(SIGSTOP);
+  const int status = cli->WaitForExit(10s);
+  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+  devices[0]->Signal(SIGCONT);
+  ASSERT_EQ(status, 4) << cli->Output() << cli->Errors();
+  EXPECT_GE(waited, 0.4);
+  EXPECT_LT(waited, 3.0);
+  EXPECT_EQ(JsonField(cli->Lines().back(), "outcome"), "stalled");
+}
+
+TEST_F(CliRunTest, InterruptEndsTheRunAndFreesThePort) {
+  MakeImage(20000, 38);
+  const std::string port = StartDevice({"--baud", "0"});
+  auto cli = Cli({"program", "--json", port, image()});
+  ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
+  cli->Signal(SIGINT);
+  ASSERT_EQ(cli->WaitForExit(5s), 130) << cli->Output() << cli->Errors();
+  const std::string result = cli->Lines().back();
+  EXPECT_EQ(JsonField(result, "event"), "result");
+  EXPECT_EQ(JsonField(result, "outcome"), "interrupted");
+  // Lock and exclusive mode are gone with the run: the port opens again at once.
+  PortMap map;
+  map.devices[0] = port;
+  PosixSerialPort again(map);
+  EXPECT_TRUE(again.Open("COM1")) << again.LastError();
+}
+
+TEST_F(CliRunTest, StationOfFourWithAFailureAndASilentDevice) {
+  MakeImage(900, 39);
+  const std::string good1 = StartDevice({"--baud", "0", "--runs", "1"});
+  const std::string failing = StartDevice({"--baud", "0", "--status", "3"});
+  const std::string good2 = StartDevice({"--baud", "0", "--runs", "1"});
+  const std::string silent = StartDevice({"--baud", "0", "--silent"});
+  auto cli = Cli({"station", "--json", "--log", dir.File("station.log"), good1, failing, good2, silent, image()});
+  ASSERT_EQ(cli->WaitForExit(30s), 1) << cli->Output() << cli->Errors();
+  EXPECT_LT(cli->Seconds(), 11.5);  // side by side: the silent one sets the pace
+  EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
+  EXPECT_EQ(devices[2]->WaitForExit(10s), 0);
+
+  const auto lines = cli->Lines();
+  auto resultOf = [&](const std::string& port) {
+    for (const auto& line : Events(lines, "result")) {
+      if (JsonField(line, "port") == port) return line;
+    }
+    return std::string();
+  };
+  EXPECT_EQ(JsonField(resultOf(good1), "outcome"), "success");
+  EXPECT_EQ(JsonField(resultOf(good2), "outcome"), "success");
+  EXPECT_EQ(JsonField(resultOf(failing), "outcome"), "failure");
+  EXPECT_EQ(JsonField(resultOf(failing), "device_status"), "3");
+  EXPECT_EQ(JsonField(resultOf(silent), "outcome"), "no-device");
+  EXPECT_EQ(Events(lines, "result").size(), 4u);
+
+  const auto summary = Events(lines, "summary");
+  ASSERT_EQ(summary.size(), 4u);
+  EXPECT_EQ(JsonField(summary[0], "programmed"), "1");
+  EXPECT_EQ(JsonField(summary[1], "failed"), "1");
+  EXPECT_EQ(JsonField(summary[3], "programmed"), "0");
+
+  const auto log = FileLines(dir.File("station.log"));
+  ASSERT_EQ(log.size(), 4u);
+  for (const auto& line : log) {
+    EXPECT_EQ(JsonField(JsonField(line, "image"), "bytes"), "900");
+    EXPECT_FALSE(JsonField(line, "seconds").empty());
+  }
+}
+
+TEST_F(CliRunTest, LoopProgramsThreeDevicesOneAfterAnother) {
+  MakeImage(800, 40);
+  const std::string port = StartDevice({"--baud", "0", "--runs", "3", "--out", dir.File("got")});
+  auto cli = Cli({"station", "--loop", "--json", "--log", dir.File("loop.log"), port, image()});
+  ASSERT_TRUE(cli->WaitFor("\"outcome\":\"success\"", 40s, 3)) << cli->Output() << cli->Errors();
+  EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "each of the three must have received the image whole";
+  cli->Signal(SIGINT);
+  ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
+  const auto lines = cli->Lines();
+  EXPECT_EQ(Events(lines, "result").size(), 3u);  // waiting for a fourth is no run
+  const auto summary = Events(lines, "summary");
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(JsonField(summary[0], "programmed"), "3");
+  EXPECT_EQ(JsonField(summary[0], "failed"), "0");
+  for (const char* name : {"got", "got.2", "got.3"}) EXPECT_EQ(testing::ReadBytes(dir.File(name)), raw) << name;
+  EXPECT_EQ(FileLines(dir.File("loop.log")).size(), 3u);
+}
+
+TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
+  MakeImage(500, 41);
+  const std::string port = StartDevice({"--baud", "0", "--runs", "2"});
+  testing::FakeMachine machine;
+  testing::UsbAdapter adapter = testing::Adapter("ttyUSB0", "FT12345");
+  adapter.linkTo = port;
+  const std::string byId = machine.AddUsbAdapter(adapter, 1);
+  machine.AddUsbAdapter(testing::Adapter("ttyUSB1", "OTHER"), 2);
+  const std::vector<std::string> tree{"--dev-root", machine.dev(), "--sys-root", machine.sys()};
+
+  auto arguments = tree;
+  arguments.insert(arguments.begin(), {"program", "--json", "--log", dir.File("usb.log")});
+  arguments.insert(arguments.end(), {"usb:0403:6001:FT12345", image()});
+  auto byUsb = Cli(arguments);
+  ASSERT_EQ(byUsb->WaitForExit(30s), 0) << byUsb->Output() << byUsb->Errors();
+  EXPECT_EQ(JsonField(byUsb->Lines().back(), "port"), "usb:0403:6001:FT12345");
+  EXPECT_EQ(JsonField(byUsb->Lines().back(), "path"), port);
+
+  arguments = tree;
+  arguments.insert(arguments.begin(), {"program", "--json", "--log", dir.File("usb.log")});
+  arguments.insert(arguments.end(), {byId, image()});
+  auto byName = Cli(arguments);
+  ASSERT_EQ(byName->WaitForExit(30s), 0) << byName->Output() << byName->Errors();
+  EXPECT_EQ(JsonField(byName->Lines().back(), "path"), port);
+  EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
+
+  // The record names the adapter by its stable name and serial number.
+  const auto log = FileLines(dir.File("usb.log"));
+  ASSERT_EQ(log.size(), 2u);
+  for (const auto& line : log) {
+    EXPECT_EQ(JsonField(line, "by_id"), machine.Path("serial/by-id/" + byId));
+    EXPECT_EQ(JsonField(line, "usb_serial"), "FT12345");
+  }
+}
+
+TEST_F(CliRunTest, PortsListsTheFakeMachine) {
+  testing::FakeMachine machine;
+  const std::string byId = machine.AddUsbAdapter(testing::Adapter("ttyUSB0", "SER0"), 1);
+  machine.AddOnBoardPort("ttyS0", 4);
+  auto cli = Cli({"ports", "--json", "--dev-root", machine.dev(), "--sys-root", machine.sys(), "COM3=/dev/null"});
+  ASSERT_EQ(cli->WaitForExit(10s), 0) << cli->Output() << cli->Errors();
+  const auto mappings = Events(cli->Lines(), "mapping");
+  ASSERT_EQ(mappings.size(), 4u);
+  EXPECT_EQ(JsonField(mappings[0], "path"), machine.Path("ttyUSB0"));
+  EXPECT_EQ(JsonField(mappings[1], "path"), machine.Path("ttyS0"));
+  EXPECT_EQ(JsonField(mappings[2], "path"), "/dev/null");
+  EXPECT_EQ(JsonField(mappings[3], "path"), "null");
+  const auto devicesListed = Events(cli->Lines(), "device");
+  ASSERT_EQ(devicesListed.size(), 2u);
+  EXPECT_EQ(JsonField(devicesListed[0], "by_id"), machine.Path("serial/by-id/" + byId));
+  EXPECT_EQ(JsonField(devicesListed[0], "vendor_id"), "0403");
+  EXPECT_EQ(JsonField(devicesListed[0], "serial"), "SER0");
+  EXPECT_EQ(JsonField(devicesListed[0], "driver"), "ftdi_sio");
+  EXPECT_EQ(JsonField(devicesListed[0], "access"), "true");
+  EXPECT_EQ(JsonField(devicesListed[1], "usb"), "false");
+
+  auto plain = Cli({"ports", "--dev-root", machine.dev(), "--sys-root", machine.sys()});
+  ASSERT_EQ(plain->WaitForExit(10s), 0);
+  EXPECT_NE(plain->Output().find("COM1 = " + machine.Path("ttyUSB0")), std::string::npos) << plain->Output();
+  EXPECT_NE(plain->Output().find("usb:0403:6001:SER0"), std::string::npos) << plain->Output();
+}
+
+TEST_F(CliRunTest, UsageAndImageErrors) {
+  MakeImage(100, 42);
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {{"program", "--json", dir.File("no-port"), dir.File("missing.UPL")}, 6},
+      {{"program", dir.File("no-port"), dir.File(".")}, 6},
+      {{"program"}, 2},
+      {{"program", "COM9", image()}, 2},
+      {{"program", "usb:xyz", image()}, 2},
+      {{"program", "--stall-timeout", "0", dir.File("no-port"), image()}, 2},
+      {{"station", image()}, 2},
+      {{"station", dir.File("a"), dir.File("a"), image()}, 2},
+      {{"frobnicate"}, 2},
+      {{"--version"}, 0},
+  };
+  for (const Case& each : cases) {
+    auto cli = Cli(each.arguments);
+    EXPECT_EQ(cli->WaitForExit(10s), each.status) << each.arguments.front() << " " << each.arguments.back() << "\n"
+                                                   << cli->Errors();
+    if (each.status == 6) {
+      EXPECT_TRUE(cli->Output().empty()) << cli->Output();
+      EXPECT_NE(cli->Errors().find("tarnwick-cli: "), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick::cli

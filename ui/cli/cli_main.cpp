@@ -1,0 +1,377 @@
+// tarnwick-cli: programming from scripts, build pipelines and production
+// stations. Three commands: ports (what the machine has), program (one
+// device) and station (a device on every port at once, again and again with
+// --loop). The runs are the engine's, stepped by one 100 ms loop.
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "port_specs.h"
+#include "reporter.h"
+#include "run_log.h"
+#include "sha256.h"
+#include "station.h"
+
+namespace tarnwick::cli {
+namespace {
+
+// Exit status of program.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoDevice = 3;
+constexpr int kExitStalled = 4;
+constexpr int kExitPortLost = 5;
+constexpr int kExitImage = 6;
+constexpr int kExitInterrupted = 130;
+
+std::atomic<bool> stopRequested{false};
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleControl(DWORD) {
+  stopRequested = true;
+  return TRUE;  // the loop ends the runs and closes the ports itself
+}
+void CatchInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+bool IsTerminal(std::FILE* stream) {
+  if (!_isatty(_fileno(stream))) return false;
+  // The live lines redraw with escape sequences; older consoles cannot.
+  HANDLE console = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  return ::GetConsoleMode(console, &mode) &&
+         ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+#else
+extern "C" void OnStopSignal(int) { stopRequested = true; }
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+#endif
+
+struct CommonOptions {
+  double stallTimeout = 10;
+  bool json = false;
+  bool quiet = false;
+  bool verbose = false;
+  std::string logPath;
+  DeviceTree tree;
+};
+
+void AddCommonOptions(CLI::App& command, CommonOptions& options) {
+  command.add_option("--stall-timeout", options.stallTimeout,
+                     "a run whose device sends no request for S seconds ends as stalled (default 10)")
+      ->type_name("S")
+      ->check(CLI::Range(0.1, 86400.0));
+  command.add_flag("--json", options.json, "JSON Lines on standard output: status, progress and result events");
+  command.add_flag("-q,--quiet", options.quiet, "only the result and errors");
+  command.add_flag("-v,--verbose", options.verbose, "every frame on standard error, in hex");
+  command.add_option("--log", options.logPath,
+                     "append one JSON line for every run that ended to FILE (time, port, adapter, image, outcome)")
+      ->type_name("FILE");
+  // Where the machine's devices are described; for tests on a fake tree.
+  command.add_option("--dev-root", options.tree.devRoot)->group("");
+  command.add_option("--sys-root", options.tree.sysRoot)->group("");
+}
+
+// The digest of the image file's bytes as they were loaded (scrambled again,
+// so it matches a digest of the file itself), without reading the file twice.
+void DescribeImage(const std::string& path, const PortRun& run, ImageInfo& image) {
+  std::vector<std::uint8_t> bytes(run.imageData(), run.imageData() + run.imageLength());
+  ScrambleImage(bytes.data(), bytes.size());
+  image.path = path;
+  image.bytes = run.imageLength();
+  image.sha256 = Sha256Hex(bytes.data(), bytes.size());
+}
+
+// Output is written from fixed buffers while the runs go on; the stream's own
+// buffer is fixed too, so no write allocates.
+void FixOutputBuffer() {
+  static char buffer[1 << 14];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
+// Runs `runs` with one loop and reports them; the common part of program and station.
+struct Session {
+  std::vector<std::unique_ptr<PortRun>> runs;
+  ImageInfo image;
+  RunLog log;
+  bool logging = false;
+};
+
+int PrepareImage(Session& session, const std::string& imagePath) {
+  std::string message;
+  for (auto& run : session.runs) {
+    if (!run->Load(imagePath, message)) {
+      std::fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
+      return kExitImage;
+    }
+  }
+  DescribeImage(imagePath, *session.runs.front(), session.image);
+  return kExitSuccess;
+}
+
+RunSettings SettingsFrom(const CommonOptions& options, bool loop) {
+  RunSettings settings;
+  settings.stallTicks = static_cast<std::uint32_t>(options.stallTimeout * 1000.0 / kTimerPeriodMs + 0.5);
+  if (settings.stallTicks == 0) settings.stallTicks = 1;
+  settings.loop = loop;
+  settings.trace = options.verbose ? stderr : nullptr;
+  return settings;
+}
+
+ReportOptions ReportingFrom(const CommonOptions& options) {
+  ReportOptions report;
+  report.json = options.json;
+  report.quiet = options.quiet;
+  report.live = !options.json && !options.quiet && IsTerminal(stdout);
+  return report;
+}
+
+// The image is the last argument; the ones before it are ports.
+bool SplitArguments(const std::vector<std::string>& arguments, std::vector<std::string>& ports, std::string& image) {
+  if (arguments.empty()) return false;
+  ports.assign(arguments.begin(), arguments.end() - 1);
+  image = arguments.back();
+  return true;
+}
+
+int RunProgram(const CommonOptions& options, const std::vector<std::string>& arguments) {
+  std::vector<std::string> portArguments;
+  std::string imagePath;
+  if (!SplitArguments(arguments, portArguments, imagePath)) return kExitUsage;
+  std::vector<PortTarget> targets;
+  if (portArguments.empty()) {
+    targets = DefaultScanPorts(options.tree);
+  } else {
+    std::string error;
+    if (!ResolvePorts(portArguments, options.tree, targets, error)) {
+      std::fprintf(stderr, "tarnwick-cli program: %s\n", error.c_str());
+      return kExitUsage;
+    }
+  }
+
+  Session session;
+  std::string error;
+  if (!options.logPath.empty() && !session.log.Open(options.logPath, error)) {
+    std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  Reporter reporter(ReportingFrom(options), start, session.image, options.logPath.empty() ? nullptr : &session.log);
+  session.runs.push_back(std::make_unique<PortRun>(targets, SettingsFrom(options, false), reporter));
+  if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
+  PortRun& run = *session.runs.front();
+  reporter.Watch({&run});
+  FixOutputBuffer();
+  CatchInterrupts();
+  RunLoop({&run}, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
+  reporter.ClearLive();
+
+  switch (run.lastOutcome()) {
+    case Outcome::Success:
+      return kExitSuccess;
+    case Outcome::Failure:
+      return kExitFailure;
+    case Outcome::NoDevice:
+      std::fprintf(stderr, "No device answered on %s:\n",
+                   targets.size() == 1 ? "the port tried" : "any of the ports tried");
+      run.DescribeTriedPorts(stderr, kProbeLimit * kTimerPeriodMs / 1000.0);
+      return kExitNoDevice;
+    case Outcome::Stalled:
+      return kExitStalled;
+    case Outcome::PortLost:
+      return kExitPortLost;
+    case Outcome::Interrupted:
+      return kExitInterrupted;
+  }
+  return kExitFailure;
+}
+
+int RunStation(const CommonOptions& options, bool loop, const std::vector<std::string>& arguments) {
+  std::vector<std::string> portArguments;
+  std::string imagePath;
+  if (!SplitArguments(arguments, portArguments, imagePath) || portArguments.empty()) {
+    std::fprintf(stderr, "tarnwick-cli station: name at least one PORT before the image\n");
+    return kExitUsage;
+  }
+  std::vector<PortTarget> targets;
+  std::string error;
+  if (!ResolvePorts(portArguments, options.tree, targets, error)) {
+    std::fprintf(stderr, "tarnwick-cli station: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  std::set<std::string> paths;
+  for (const PortTarget& target : targets) {
+    if (target.path.empty()) {
+      std::fprintf(stderr, "tarnwick-cli station: %s: %s\n", target.label.c_str(), target.missing.c_str());
+      return kExitUsage;
+    }
+    if (!paths.insert(target.path).second) {
+      std::fprintf(stderr, "tarnwick-cli station: %s is named twice\n", target.path.c_str());
+      return kExitUsage;
+    }
+  }
+
+  Session session;
+  if (!options.logPath.empty() && !session.log.Open(options.logPath, error)) {
+    std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  Reporter reporter(ReportingFrom(options), start, session.image, options.logPath.empty() ? nullptr : &session.log);
+  const RunSettings settings = SettingsFrom(options, loop);
+  for (const PortTarget& target : targets) {
+    session.runs.push_back(std::make_unique<PortRun>(std::vector<PortTarget>{target}, settings, reporter));
+  }
+  if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
+
+  std::vector<PortRun*> runs;
+  for (auto& run : session.runs) runs.push_back(run.get());
+  reporter.Watch(runs);
+  FixOutputBuffer();
+  CatchInterrupts();
+  RunLoop(runs, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
+  reporter.Summary();
+
+  bool allSucceeded = true;
+  for (const PortRun* run : runs) allSucceeded = allSucceeded && run->failed() == 0;
+  return allSucceeded ? kExitSuccess : kExitFailure;
+}
+
+int ListPorts(const CommonOptions& options, const std::vector<std::string>& mappings) {
+  std::array<std::string, 4> mapped;
+  std::string error;
+  if (!ComMapping(options.tree, mappings, mapped, error)) {
+    std::fprintf(stderr, "tarnwick-cli ports: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  const std::vector<SerialDevice> devices = ListSerialDevices(options.tree);
+  JsonLine line;
+  for (std::size_t i = 0; i < mapped.size(); ++i) {
+    const std::string name = "COM" + std::to_string(i + 1);
+    if (options.json) {
+      line.Clear();
+      line.String("event", "mapping").String("port", name.c_str());
+      line.String("path", mapped[i].empty() ? nullptr : mapped[i].c_str());
+      std::fputs(line.Finish(), stdout);
+    } else {
+      std::printf("%s = %s\n", name.c_str(), mapped[i].empty() ? "(none)" : mapped[i].c_str());
+    }
+  }
+  if (!options.json) std::printf("\n%s\n", devices.empty() ? "No serial devices." : "Serial devices:");
+  for (const SerialDevice& device : devices) {
+    if (options.json) {
+      line.Clear();
+      line.String("event", "device").String("path", device.path.c_str()).String("name", device.name.c_str());
+      line.String("by_id", device.byId.empty() ? nullptr : device.byId.front().c_str());
+      line.String("driver", device.driver.empty() ? nullptr : device.driver.c_str());
+      line.Bool("usb", device.usb);
+      if (device.usb) {
+        line.String("vendor_id", device.vendorId.c_str()).String("product_id", device.productId.c_str());
+        line.String("manufacturer", device.manufacturer.c_str()).String("product", device.product.c_str());
+        line.String("serial", device.serial.c_str());
+      }
+      line.Bool("access", device.accessible);
+      if (!device.accessible) line.String("access_advice", device.accessAdvice.c_str());
+      std::fputs(line.Finish(), stdout);
+      continue;
+    }
+    std::printf("%s", device.path.c_str());
+    if (!device.driver.empty()) std::printf("  driver %s", device.driver.c_str());
+    if (device.usb) {
+      std::printf("  usb:%s:%s", device.vendorId.c_str(), device.productId.c_str());
+      if (!device.serial.empty()) std::printf(":%s", device.serial.c_str());
+    }
+    std::printf("\n");
+    if (device.usb && (!device.manufacturer.empty() || !device.product.empty())) {
+      std::printf("    %s%s%s\n", device.manufacturer.c_str(), device.manufacturer.empty() ? "" : " ",
+                  device.product.c_str());
+    }
+    for (const std::string& name : device.byId) std::printf("    %s\n", name.c_str());
+    std::printf("    %s\n", device.accessible ? "you may open it" : ("cannot open it: " + device.accessAdvice).c_str());
+  }
+  std::fflush(stdout);
+  return kExitSuccess;
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app("Programs the target device over a serial line, from scripts and on production stations.",
+               "tarnwick-cli");
+  app.set_version_flag("--version", TARNWICK_VERSION, "print the version and exit");
+  app.require_subcommand(1, 1);
+  app.footer(
+      "Ports (PORT): COMn (COM1 to COM4 as the dialog maps them; on Windows any n), COMn=PATH, a device path,\n"
+      "a name under /dev/serial/by-id, or usb:VID:PID[:SERIAL] for the adapters with those IDs.\n"
+      "Run \"tarnwick-cli COMMAND --help\" for a command's options.");
+
+  CommonOptions options;
+  bool loop = false;
+  std::vector<std::string> portsArguments, programArguments, stationArguments;
+
+  CLI::App* ports = app.add_subcommand("ports", "list the COM1 to COM4 mapping and every serial device; opens none");
+  ports->add_flag("--json", options.json, "JSON Lines: one mapping or device a line");
+  ports->add_option("--dev-root", options.tree.devRoot)->group("");
+  ports->add_option("--sys-root", options.tree.sysRoot)->group("");
+  ports->add_option("mapping", portsArguments, "COMn=PATH: point COMn at a device, as the dialog takes it")
+      ->type_name("COMn=PATH");
+  ports->footer("Exit status: 0.");
+
+  CLI::App* program = app.add_subcommand("program", "program one device");
+  AddCommonOptions(*program, options);
+  program->add_option("arguments", programArguments,
+                      "the ports to try, in order (default: the dialog's scan of COM1 to COM4), then the image")
+      ->type_name("[PORT]... IMAGE.UPL")
+      ->required();
+  program->footer(
+      "Exit status: 0 success; 1 the device reported a failure; 2 usage; 3 no device answered on any port\n"
+      "tried; 4 the device stopped asking (stalled); 5 the port was lost; 6 the image cannot be loaded;\n"
+      "130 interrupted.");
+
+  CLI::App* station = app.add_subcommand("station", "program a device on every PORT at once");
+  AddCommonOptions(*station, options);
+  station->add_flag("--loop", loop,
+                    "after each run, wait for the next device on the same port and program it, until Ctrl-C");
+  station->add_option("arguments", stationArguments, "the ports, then the image")
+      ->type_name("PORT... IMAGE.UPL")
+      ->required();
+  station->footer(
+      "At the end (or at Ctrl-C) a summary for each port: devices programmed, failures.\n"
+      "Exit status: 0 when every run succeeded, 1 otherwise, 2 usage.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? 0 : kExitUsage;
+  }
+
+  if (*ports) return ListPorts(options, portsArguments);
+  if (*program) return RunProgram(options, programArguments);
+  return RunStation(options, loop, stationArguments);
+}
+
+}  // namespace
+}  // namespace tarnwick::cli
+
+int main(int argc, char** argv) { return tarnwick::cli::Main(argc, argv); }

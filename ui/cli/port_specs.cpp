@@ -1,0 +1,76 @@
+#include "port_specs.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace tarnwick::cli {
+namespace {
+
+bool ParseNumber(std::string_view digits, unsigned base, unsigned& value) {
+  if (digits.empty()) return false;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, static_cast<int>(base));
+  return error == std::errc() && end == digits.data() + digits.size();
+}
+
+// "COMn" with n from 1 up, any letter case.
+bool ParseComName(std::string_view text, unsigned& number) {
+  if (text.size() < 4) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((text[i] & ~0x20) != "COM"[i]) return false;
+  }
+  return ParseNumber(text.substr(3), 10, number) && number >= 1 && text[3] != '0';
+}
+
+}  // namespace
+
+PortSpec ParsePortSpec(const std::string& text, std::string& error) {
+  PortSpec spec;
+  spec.text = text;
+  const std::string_view view(text);
+  const std::size_t equals = view.find('=');
+  if (equals != std::string_view::npos) {
+    if (ParseComName(view.substr(0, equals), spec.comNumber) && equals + 1 < view.size()) {
+      spec.kind = PortSpecKind::ComMapping;
+      spec.path = text.substr(equals + 1);
+      return spec;
+    }
+    error = "\"" + text + "\" is not a port mapping: expected COMn=PATH";
+    return spec;
+  }
+  if (ParseComName(view, spec.comNumber)) {
+    spec.kind = PortSpecKind::ComName;
+    return spec;
+  }
+  if (view.starts_with("usb:")) {
+    // usb:VID:PID or usb:VID:PID:SERIAL, the IDs in hex as lsusb shows them.
+    const std::string_view rest = view.substr(4);
+    const std::size_t first = rest.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : rest.find(':', first + 1);
+    const std::string_view vendor = rest.substr(0, first);
+    const std::string_view product =
+        first == std::string_view::npos ? std::string_view() : rest.substr(first + 1, second - first - 1);
+    if (vendor.size() <= 4 && product.size() <= 4 && ParseNumber(vendor, 16, spec.vendorId) &&
+        ParseNumber(product, 16, spec.productId) &&
+        (second == std::string_view::npos || second + 1 < rest.size())) {
+      spec.kind = PortSpecKind::UsbId;
+      if (second != std::string_view::npos) spec.serial = std::string(rest.substr(second + 1));
+      return spec;
+    }
+    error = "\"" + text + "\" is not a USB adapter: expected usb:VID:PID or usb:VID:PID:SERIAL (IDs in hex)";
+    return spec;
+  }
+  if (view.find('/') != std::string_view::npos || view.find('\\') != std::string_view::npos) {
+    spec.kind = PortSpecKind::Path;
+    spec.path = text;
+    return spec;
+  }
+  if (!view.empty()) {
+    spec.kind = PortSpecKind::ById;
+    spec.path = text;
+    return spec;
+  }
+  error = "an empty port name";
+  return spec;
+}
+
+}  // namespace tarnwick::cli

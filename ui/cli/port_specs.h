@@ -1,0 +1,101 @@
+// The serial devices of the machine and the ports named on the command line.
+//
+// A PORT is "COMn", "COMn=PATH" (COMn standing for PATH), a device path, a
+// name under /dev/serial/by-id, or "usb:VID:PID[:SERIAL]" matched against the
+// USB serial adapters present. Listing never opens a port: opening raises
+// DTR, and many boards reset on that.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::cli {
+
+// Where the machine's devices are described; tests point these at a fake tree.
+struct DeviceTree {
+  std::string devRoot = "/dev";
+  std::string sysRoot = "/sys";
+  // 0 when the user may read and write `path`, else the error (errno) that
+  // says why not. Empty: the operating system's own check.
+  std::function<int(const std::string& path)> accessError;
+};
+
+struct SerialDevice {
+  std::string name;                // "ttyUSB0"; on Windows "COM3"
+  std::string path;                // "/dev/ttyUSB0"; on Windows "\\.\COM3"
+  std::vector<std::string> byId;   // stable names, full paths under /dev/serial/by-id
+  std::string driver;              // "ftdi_sio", "cdc_acm", "serial8250"; on Windows the device object
+  bool usb = false;
+  std::string vendorId, productId;  // four hex digits each
+  std::string manufacturer, product, serial;
+  bool accessible = true;
+  std::string accessAdvice;        // why not, and what to do, when !accessible
+};
+
+// Every serial device present: USB adapters by number, then ACM devices,
+// then the on-board ports that have a UART.
+std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree);
+
+// The COM1 to COM4 mapping: the dialog's discovery with "COMn=PATH" arguments
+// applied (on Windows the names themselves). False and `error` on a bad argument.
+bool ComMapping(const DeviceTree& tree, const std::vector<std::string>& mappings,
+                std::array<std::string, 4>& devices, std::string& error);
+
+// For a port that cannot be opened: what the user must do when the reason is
+// missing permission (the group that owns the device), else empty.
+std::string PermissionAdvice(const std::string& path, int error);
+
+// A port to try: the name the user knows it by and what is opened.
+struct PortTarget {
+  std::string label;      // "COM3", "/dev/ttyUSB0", "usb:0403:6001" ... as given
+  std::string path;       // the device opened; empty when nothing stands behind the name
+  std::string byId;       // its stable name, where there is one
+  std::string usbSerial;  // the adapter's serial number, where known
+  std::string missing;    // why `path` is empty
+};
+
+enum class PortSpecKind { ComName, ComMapping, UsbId, ById, Path, Invalid };
+
+struct PortSpec {
+  PortSpecKind kind = PortSpecKind::Invalid;
+  std::string text;         // as given
+  unsigned comNumber = 0;   // ComName, ComMapping
+  std::string path;         // ComMapping, Path, ById
+  unsigned vendorId = 0, productId = 0;  // UsbId
+  std::string serial;       // UsbId, optional
+};
+
+// The kind of one PORT argument; Invalid with `error` set when it is none.
+PortSpec ParsePortSpec(const std::string& text, std::string& error);
+
+// The ports the arguments name, in order (a usb: argument names every adapter
+// that matches). False and `error` on an argument that names no port.
+bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree,
+                  std::vector<PortTarget>& targets, std::string& error);
+
+// COM1 to COM4, as the dialog scans them.
+std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree);
+
+}  // namespace tarnwick::cli
+
+// Platform parts the runs are built from.
+#include <memory>
+
+#include "image_file.h"
+#include "serial_port.h"
+
+namespace tarnwick::cli {
+
+// The platform's serial port for an engine whose COM(k+1) is `devices[k]`
+// (empty: none), and the name the engine's port must be opened by for each.
+std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
+                                              std::array<std::string, 4>& openAs);
+std::unique_ptr<ImageFile> MakeImageFile();
+
+// What to check when `path` could not be opened (`reason` in the operating
+// system's words): permission, a device that is not there, another program.
+std::string OpenAdvice(const std::string& path, const char* reason);
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,206 @@
+#include "reporter.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnwick::cli {
+namespace {
+
+const char* IconName(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information:
+      return "information";
+    case MessageIcon::Exclamation:
+      return "exclamation";
+    case MessageIcon::Stop:
+      return "stop";
+  }
+  return "message";
+}
+
+}  // namespace
+
+Reporter::Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log)
+    : options_(options), start_(start), image_(image), log_(log) {}
+
+const char* Reporter::PortName(const PortRun& run) const {
+  const PortTarget* target = run.current();
+  return target != nullptr ? target->label.c_str() : "-";
+}
+
+void Reporter::Emit(std::FILE* stream, const char* text, std::size_t length) {
+  if (stream == options_.err && liveLines_ > 0) ClearLive();
+  std::fwrite(text, 1, length, stream);
+  std::fflush(stream);
+}
+
+void Reporter::PortFields(const PortRun& run, const PortTarget* target, const char* event) {
+  (void)run;
+  line_.Clear();
+  line_.String("event", event);
+  line_.String("port", target != nullptr ? target->label.c_str() : nullptr);
+  line_.String("path", target != nullptr && !target->path.empty() ? target->path.c_str() : nullptr);
+  line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
+}
+
+void Reporter::Status(const PortRun& run, const char* text) {
+  if (options_.quiet) return;
+  if (options_.json) {
+    PortFields(run, run.current(), "status");
+    line_.String("text", text);
+    const char* finished = line_.Finish();
+    Emit(options_.out, finished, line_.length());
+    return;
+  }
+  if (options_.live) return;  // the live line shows it
+  char buffer[512];
+  const int length = std::snprintf(buffer, sizeof buffer, "%7.1f s  %s  status \"%s\"\n",
+                                   Since(std::chrono::steady_clock::now()), PortName(run), text);
+  if (length > 0) Emit(options_.out, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+}
+
+void Reporter::Detail(const PortRun& run, const char* detail) {
+  if (options_.quiet) return;
+  char buffer[768];
+  const int length = std::snprintf(buffer, sizeof buffer, "%s: %s\n", PortName(run), detail);
+  if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+}
+
+void Reporter::Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) {
+  if (options_.quiet || !options_.json) return;
+  PortFields(run, run.current(), "progress");
+  line_.Unsigned("sent", sent).Unsigned("total", total);
+  line_.Unsigned("percent", total == 0 ? 100u : static_cast<std::uint64_t>(sent) * 100u / total);
+  const char* finished = line_.Finish();
+  Emit(options_.out, finished, line_.length());
+}
+
+void Reporter::Message(const PortRun& run, const char* text, MessageIcon icon) {
+  char buffer[512];
+  const int length = std::snprintf(buffer, sizeof buffer, "%s  %s \"%s\"\n", PortName(run), IconName(icon), text);
+  if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+}
+
+void Reporter::Result(const PortRun& run, const RunResult& result) {
+  if (log_ != nullptr && !log_->Append(result, image_)) {
+    static const char kFailed[] = "the run could not be written to the log\n";
+    Emit(options_.err, kFailed, sizeof kFailed - 1);
+  }
+  const PortTarget* target = result.target;
+  if (options_.json) {
+    PortFields(run, target, "result");
+    line_.String("outcome", OutcomeName(result.outcome));
+    line_.Unsigned("device_status", result.deviceStatus);
+    line_.Unsigned("sent", result.sent).Unsigned("total", result.total);
+    line_.Number("seconds", result.seconds, 1);
+    line_.Begin("image")
+        .String("path", image_.path.c_str())
+        .Unsigned("bytes", image_.bytes)
+        .String("sha256", image_.sha256.data())
+        .End();
+    const char* finished = line_.Finish();
+    Emit(options_.out, finished, line_.length());
+    return;
+  }
+  char where[320];
+  if (target == nullptr) {
+    std::snprintf(where, sizeof where, "all ports tried");
+  } else if (!target->path.empty() && target->path != target->label) {
+    std::snprintf(where, sizeof where, "%s (%s)", target->label.c_str(), target->path.c_str());
+  } else {
+    std::snprintf(where, sizeof where, "%s", target->label.c_str());
+  }
+  char what[160];
+  switch (result.outcome) {
+    case Outcome::Success:
+      std::snprintf(what, sizeof what, "success, %u of %u bytes", result.sent, result.total);
+      break;
+    case Outcome::Failure:
+      std::snprintf(what, sizeof what, "failure, the device reported status %u after %u of %u bytes",
+                    result.deviceStatus, result.sent, result.total);
+      break;
+    case Outcome::NoDevice:
+      std::snprintf(what, sizeof what, "no device answered");
+      break;
+    case Outcome::Stalled:
+      std::snprintf(what, sizeof what, "stalled, the device stopped asking after %u of %u bytes", result.sent,
+                    result.total);
+      break;
+    case Outcome::PortLost:
+      std::snprintf(what, sizeof what, "port lost after %u of %u bytes", result.sent, result.total);
+      break;
+    case Outcome::Interrupted:
+      std::snprintf(what, sizeof what, "interrupted after %u of %u bytes", result.sent, result.total);
+      break;
+  }
+  char buffer[512];
+  const int length = std::snprintf(buffer, sizeof buffer, "%s: %s in %.1f s\n", where, what, result.seconds);
+  if (options_.live) ClearLive();
+  if (length > 0) Emit(options_.out, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+}
+
+void Reporter::AfterTick() {
+  if (!options_.live || options_.quiet || options_.json) return;
+  const auto now = std::chrono::steady_clock::now();
+  char buffer[512];
+  std::size_t used = 0;
+  // Up to the first line drawn last time, then each line anew.
+  if (liveLines_ > 0) used += static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "\x1b[%zuA", liveLines_));
+  std::fwrite(buffer, 1, used, options_.out);
+  liveLines_ = 0;
+  for (const PortRun* run : runs_) {
+    const std::uint32_t total = run->imageLength();
+    const std::uint32_t sent = std::min(run->bytesSent(), total);
+    constexpr int kBarWidth = 24;
+    char bar[kBarWidth + 1];
+    const int filled = total == 0 ? 0 : static_cast<int>(static_cast<std::uint64_t>(sent) * kBarWidth / total);
+    for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[kBarWidth] = '\0';
+    const double rate = run->BytesPerSecond(now);
+    char left[16] = "--:--";
+    if (rate > 0 && sent < total) {
+      const auto seconds = static_cast<unsigned>((total - sent) / rate + 0.5);
+      std::snprintf(left, sizeof left, "%u:%02u", seconds / 60, seconds % 60);
+    } else if (total > 0 && sent == total) {
+      std::snprintf(left, sizeof left, "0:00");
+    }
+    const unsigned percent = total == 0 ? 0u : static_cast<unsigned>(static_cast<std::uint64_t>(sent) * 100u / total);
+    const int length = std::snprintf(buffer, sizeof buffer, "\r\x1b[2K%-12s [%s] %5u/%u %3u%% %5.0f B/s %s left  %s\n",
+                                     run->current() != nullptr ? run->current()->label.c_str() : "-", bar, sent, total,
+                                     percent, rate, left, run->status());
+    if (length > 0) std::fwrite(buffer, 1, std::min(static_cast<std::size_t>(length), sizeof buffer - 1), options_.out);
+    ++liveLines_;
+  }
+  std::fflush(options_.out);
+}
+
+void Reporter::ClearLive() {
+  if (liveLines_ == 0) return;
+  std::fprintf(options_.out, "\x1b[%zuA\r\x1b[J", liveLines_);
+  std::fflush(options_.out);
+  liveLines_ = 0;
+}
+
+void Reporter::Summary() {
+  ClearLive();
+  for (const PortRun* run : runs_) {
+    const PortTarget& target = run->targets().front();
+    if (options_.json) {
+      line_.Clear();
+      line_.String("event", "summary");
+      line_.String("port", target.label.c_str());
+      line_.String("path", target.path.empty() ? nullptr : target.path.c_str());
+      line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
+      line_.Unsigned("programmed", run->programmed()).Unsigned("failed", run->failed());
+      const char* finished = line_.Finish();
+      Emit(options_.out, finished, line_.length());
+    } else {
+      std::fprintf(options_.out, "%s%s%s%s: %u programmed, %u failed\n", target.label.c_str(),
+                   target.path != target.label ? " (" : "", target.path != target.label ? target.path.c_str() : "",
+                   target.path != target.label ? ")" : "", run->programmed(), run->failed());
+    }
+  }
+  std::fflush(options_.out);
+}
+
+}  // namespace tarnwick::cli

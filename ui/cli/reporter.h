@@ -1,0 +1,61 @@
+// What the runs show, as the user asked for it: JSON Lines; a live line per
+// port on a terminal; or, when the output is not a terminal, each status text
+// as it changes. Messages and errors go to standard error, results to
+// standard output. Everything said during a tick is formatted in fixed
+// buffers and written at once.
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+#include "json_line.h"
+#include "run_log.h"
+#include "station.h"
+
+namespace tarnwick::cli {
+
+struct ReportOptions {
+  bool json = false;
+  bool live = false;   // standard output is a terminal: redraw a line per port
+  bool quiet = false;  // results and errors only
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+};
+
+class Reporter final : public RunObserver {
+ public:
+  Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log);
+
+  // The runs the live lines show, in order.
+  void Watch(const std::vector<PortRun*>& runs) { runs_ = runs; }
+
+  void Status(const PortRun& run, const char* text) override;
+  void Detail(const PortRun& run, const char* detail) override;
+  void Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) override;
+  void Message(const PortRun& run, const char* text, MessageIcon icon) override;
+  void Result(const PortRun& run, const RunResult& result) override;
+
+  // After each tick: redraws the live lines.
+  void AfterTick();
+  // Takes the live lines off the screen (before a final report).
+  void ClearLive();
+  // The station's summary: for each port, devices programmed and failures.
+  void Summary();
+
+  double Since(SteadyTime time) const { return std::chrono::duration<double>(time - start_).count(); }
+
+ private:
+  void Emit(std::FILE* stream, const char* text, std::size_t length);
+  void PortFields(const PortRun& run, const PortTarget* target, const char* event);
+  const char* PortName(const PortRun& run) const;
+
+  ReportOptions options_;
+  SteadyTime start_;
+  const ImageInfo& image_;
+  RunLog* log_;
+  std::vector<PortRun*> runs_;
+  JsonLine line_;
+  std::size_t liveLines_ = 0;
+};
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,58 @@
+// The serial port as one engine sees it: the engine knows its ports as COM1
+// to COM4 and walks them in that order; this routes each of those names to
+// the device chosen for it, remembers what each open did (for the advice
+// when no device answers), and can show every frame in hex.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "serial_port.h"
+
+namespace tarnwick::cli {
+
+inline constexpr std::size_t kEngineSlots = 4;
+
+class RoutedPort final : public SerialPort {
+ public:
+  // `inner` opens what `openAs[k]` names for the engine's COM(k+1); an empty
+  // name means that no device stands behind it.
+  RoutedPort(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs);
+
+  // Frames written and bytes read go to `out` in hex, each line headed by
+  // `labels[slot]`; nullptr stops it.
+  void Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels);
+
+  bool Open(const char* portName) override;
+  void Configure() override { inner_.Configure(); }
+  std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
+  std::size_t BytesWaiting() override { return inner_.BytesWaiting(); }
+  std::size_t Read(std::uint8_t* out, std::size_t count) override;
+  void Close() override { inner_.Close(); }
+  bool HasFailed() const override { return inner_.HasFailed(); }
+  const char* LastError() const override { return inner_.LastError(); }
+
+  struct SlotRecord {
+    bool tried = false;
+    bool opened = false;
+    std::array<char, 256> error{};  // why the last open failed
+  };
+  const SlotRecord& record(std::size_t slot) const { return records_[slot]; }
+  void ClearRecords() { records_ = {}; }
+
+ private:
+  void Dump(char direction, const std::uint8_t* data, std::size_t length);
+
+  SerialPort& inner_;
+  std::array<std::string, kEngineSlots> openAs_;
+  std::array<SlotRecord, kEngineSlots> records_{};
+  std::size_t slot_ = 0;
+  std::FILE* trace_ = nullptr;
+  std::array<const char*, kEngineSlots> labels_{};
+};
+
+// "COM1" to "COM4" give 0 to 3; anything else kEngineSlots.
+std::size_t SlotOf(const char* portName);
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,252 @@
+// The machine's serial devices as /dev and sysfs describe them.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "permission_hint.h"
+#include "port_map.h"
+#include "port_specs.h"
+
+namespace tarnwick::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The first line of a sysfs attribute, without its newline; empty if none.
+std::string Attribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+fs::path Canonical(const fs::path& path) {
+  std::error_code error;
+  fs::path resolved = fs::canonical(path, error);
+  return error ? path.lexically_normal() : resolved;
+}
+
+// The USB device above a tty in sysfs: the first folder up from its device
+// that has an idVendor, staying inside `sysRoot`.
+void ReadUsbAttributes(const fs::path& sysRoot, const std::string& name, SerialDevice& device) {
+  const fs::path root = Canonical(sysRoot);
+  const fs::path ttyDevice = fs::path(sysRoot) / "class" / "tty" / name / "device";
+  std::error_code error;
+  if (!fs::exists(ttyDevice, error)) return;
+  if (fs::exists(ttyDevice / "driver", error)) {
+    device.driver = Canonical(ttyDevice / "driver").filename().string();
+  }
+  for (fs::path folder = Canonical(ttyDevice); folder != root && folder.has_relative_path();
+       folder = folder.parent_path()) {
+    const auto [rootEnd, folderAt] = std::mismatch(root.begin(), root.end(), folder.begin(), folder.end());
+    if (rootEnd != root.end()) return;  // left the tree
+    if (fs::exists(folder / "idVendor", error)) {
+      device.usb = true;
+      device.vendorId = Attribute(folder / "idVendor");
+      device.productId = Attribute(folder / "idProduct");
+      device.manufacturer = Attribute(folder / "manufacturer");
+      device.product = Attribute(folder / "product");
+      device.serial = Attribute(folder / "serial");
+      return;
+    }
+  }
+}
+
+int OperatingSystemAccess(const std::string& path) {
+  return ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+}
+
+unsigned HexValue(const std::string& text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return error == std::errc() && end == text.data() + text.size() ? value : 0xFFFFFFFFu;
+}
+
+void Describe(PortTarget& target, const std::vector<SerialDevice>& devices) {
+  const fs::path resolved = Canonical(target.path);
+  for (const SerialDevice& device : devices) {
+    if (Canonical(device.path) != resolved) continue;
+    if (!device.byId.empty()) target.byId = device.byId.front();
+    target.usbSerial = device.serial;
+    return;
+  }
+}
+
+}  // namespace
+
+std::string PermissionAdvice(const std::string& path, int error) { return tarnwick::PermissionAdvice(path, error); }
+
+std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree) {
+  std::vector<std::string> names = NumberedDevices(tree.devRoot, "ttyUSB");
+  for (auto& name : NumberedDevices(tree.devRoot, "ttyACM")) names.push_back(std::move(name));
+  for (auto& name : NumberedDevices(tree.devRoot, "ttyS")) {
+    if (HasUart(tree.sysRoot, name)) names.push_back(std::move(name));
+  }
+
+  // Stable names: the links under /dev/serial/by-id, by what they point to.
+  std::vector<std::pair<fs::path, std::string>> links;
+  std::error_code error;
+  const fs::path byIdFolder = fs::path(tree.devRoot) / "serial" / "by-id";
+  for (fs::directory_iterator entry(byIdFolder, error), end; !error && entry != end; entry.increment(error)) {
+    links.emplace_back(Canonical(entry->path()), entry->path().string());
+  }
+  std::sort(links.begin(), links.end());
+
+  std::vector<SerialDevice> devices;
+  for (const std::string& name : names) {
+    SerialDevice device;
+    device.name = name;
+    device.path = (fs::path(tree.devRoot) / name).string();
+    const fs::path resolved = Canonical(device.path);
+    for (const auto& [target, link] : links) {
+      if (target == resolved) device.byId.push_back(link);
+    }
+    ReadUsbAttributes(tree.sysRoot, name, device);
+    const int denied = tree.accessError ? tree.accessError(device.path) : OperatingSystemAccess(device.path);
+    device.accessible = denied == 0;
+    if (!device.accessible) {
+      device.accessAdvice = std::strerror(denied);
+      const std::string advice = PermissionAdvice(device.path, denied);
+      if (!advice.empty()) device.accessAdvice += ": " + advice;
+    }
+    devices.push_back(std::move(device));
+  }
+  return devices;
+}
+
+bool ComMapping(const DeviceTree& tree, const std::vector<std::string>& mappings, std::array<std::string, 4>& devices,
+                std::string& error) {
+  PortMap map = PortMap::Discover(tree.devRoot, tree.sysRoot);
+  if (!map.ApplyArguments(mappings, error)) return false;
+  devices = map.devices;
+  return true;
+}
+
+std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
+  const PortMap map = PortMap::Discover(tree.devRoot, tree.sysRoot);
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  std::vector<PortTarget> targets;
+  for (std::size_t i = 0; i < map.devices.size(); ++i) {
+    PortTarget target;
+    target.label = "COM" + std::to_string(i + 1);
+    target.path = map.devices[i];
+    if (target.path.empty()) {
+      target.missing = "no serial device for it on this machine";
+    } else {
+      Describe(target, devices);
+    }
+    targets.push_back(std::move(target));
+  }
+  return targets;
+}
+
+bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree, std::vector<PortTarget>& targets,
+                  std::string& error) {
+  const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  std::vector<PortTarget> resolved;
+  for (const std::string& argument : arguments) {
+    const PortSpec spec = ParsePortSpec(argument, error);
+    PortTarget target;
+    target.label = argument;
+    switch (spec.kind) {
+      case PortSpecKind::Invalid:
+        return false;
+      case PortSpecKind::ComName:
+        if (spec.comNumber > discovered.devices.size()) {
+          error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
+                  "a /dev/serial/by-id name or usb:VID:PID)";
+          return false;
+        }
+        target.label = "COM" + std::to_string(spec.comNumber);
+        target.path = discovered.devices[spec.comNumber - 1];
+        if (target.path.empty()) target.missing = "no serial device for it on this machine";
+        break;
+      case PortSpecKind::ComMapping:
+        if (spec.comNumber > discovered.devices.size()) {
+          error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
+          return false;
+        }
+        target.label = "COM" + std::to_string(spec.comNumber);
+        target.path = spec.path;
+        break;
+      case PortSpecKind::ById: {
+        const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / spec.path;
+        std::error_code missing;
+        if (!fs::exists(link, missing)) {
+          error = "\"" + argument + "\" is neither a port name nor a device under " +
+                  (fs::path(tree.devRoot) / "serial" / "by-id").string();
+          return false;
+        }
+        target.path = Canonical(link).string();
+        break;
+      }
+      case PortSpecKind::Path: {
+        // A link (a by-id path, say) stands for the device it points to.
+        std::error_code missing;
+        target.path = fs::exists(spec.path, missing) ? Canonical(spec.path).string() : spec.path;
+        break;
+      }
+      case PortSpecKind::UsbId: {
+        bool any = false;
+        for (const SerialDevice& device : devices) {
+          if (!device.usb || HexValue(device.vendorId) != spec.vendorId || HexValue(device.productId) != spec.productId)
+            continue;
+          if (!spec.serial.empty() && device.serial != spec.serial) continue;
+          PortTarget match;
+          match.label = argument;
+          match.path = Canonical(device.path).string();
+          Describe(match, devices);
+          resolved.push_back(std::move(match));
+          any = true;
+        }
+        if (!any) {
+          target.missing = "no USB serial adapter with that ID is plugged in";
+          resolved.push_back(std::move(target));
+        }
+        continue;
+      }
+    }
+    if (!target.path.empty()) Describe(target, devices);
+    resolved.push_back(std::move(target));
+  }
+  targets = std::move(resolved);
+  return true;
+}
+
+}  // namespace tarnwick::cli
+
+#include "posix_image_file.h"
+#include "posix_serial_port.h"
+
+namespace tarnwick::cli {
+
+std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
+                                              std::array<std::string, 4>& openAs) {
+  PortMap map;
+  map.devices = devices;
+  for (std::size_t i = 0; i < devices.size(); ++i) openAs[i] = devices[i].empty() ? "" : "COM" + std::to_string(i + 1);
+  return std::make_unique<PosixSerialPort>(map);
+}
+
+std::unique_ptr<ImageFile> MakeImageFile() { return std::make_unique<PosixImageFile>(); }
+
+std::string OpenAdvice(const std::string& path, const char* /*reason*/) {
+  const int error = ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+  if (const std::string advice = PermissionAdvice(path, error); !advice.empty()) return advice;
+  if (error == ENOENT) return "the device is not there: is the adapter plugged in? \"tarnwick-cli ports\" lists the ports present";
+  return "if another program holds the port, close it; otherwise check that this is the port the device is on "
+         "(\"tarnwick-cli ports\" lists them)";
+}
+
+}  // namespace tarnwick::cli

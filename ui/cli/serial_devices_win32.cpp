@@ -1,0 +1,135 @@
+// The machine's serial ports on Windows: the registry's SERIALCOMM list, which
+// names every COM port the drivers have made, without opening any.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <charconv>
+
+#include "port_specs.h"
+#include "win32_image_file.h"
+#include "win32_serial_port.h"
+
+namespace tarnwick::cli {
+namespace {
+
+// "\\.\COMn": the only form CreateFile takes for COM10 and above.
+std::string DevicePath(const std::string& comName) { return "\\\\.\\" + comName; }
+
+unsigned ComNumber(const std::string& name) {
+  unsigned number = 0;
+  if (name.size() > 3) std::from_chars(name.data() + 3, name.data() + name.size(), number);
+  return number;
+}
+
+}  // namespace
+
+std::vector<SerialDevice> ListSerialDevices(const DeviceTree&) {
+  std::vector<SerialDevice> devices;
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return devices;
+  }
+  for (DWORD index = 0;; ++index) {
+    char valueName[256];
+    DWORD valueNameLength = sizeof valueName;
+    char data[256];
+    DWORD dataLength = sizeof data - 1;
+    DWORD type = 0;
+    const LONG status = ::RegEnumValueA(key, index, valueName, &valueNameLength, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(data), &dataLength);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    data[dataLength] = '\0';
+    SerialDevice device;
+    device.name = data;
+    device.path = DevicePath(device.name);
+    device.driver = valueName;  // the device object, such as \Device\Serial0
+    devices.push_back(std::move(device));
+  }
+  ::RegCloseKey(key);
+  std::sort(devices.begin(), devices.end(),
+            [](const SerialDevice& a, const SerialDevice& b) { return ComNumber(a.name) < ComNumber(b.name); });
+  return devices;
+}
+
+bool ComMapping(const DeviceTree&, const std::vector<std::string>& mappings, std::array<std::string, 4>& devices,
+                std::string& error) {
+  for (std::size_t i = 0; i < devices.size(); ++i) devices[i] = "COM" + std::to_string(i + 1);
+  for (const std::string& mapping : mappings) {
+    const PortSpec spec = ParsePortSpec(mapping, error);
+    if (spec.kind != PortSpecKind::ComMapping || spec.comNumber > devices.size()) {
+      error = "bad port mapping \"" + mapping + "\": expected COMn=DEVICE with n from 1 to 4";
+      return false;
+    }
+    devices[spec.comNumber - 1] = spec.path;
+  }
+  return true;
+}
+
+std::string PermissionAdvice(const std::string&, int) { return {}; }
+
+std::vector<PortTarget> DefaultScanPorts(const DeviceTree&) {
+  std::vector<PortTarget> targets;
+  for (unsigned n = 1; n <= 4; ++n) {
+    PortTarget target;
+    target.label = "COM" + std::to_string(n);
+    target.path = target.label;  // opened by name, as the dialog opens it
+    targets.push_back(std::move(target));
+  }
+  return targets;
+}
+
+bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, std::vector<PortTarget>& targets,
+                  std::string& error) {
+  std::vector<PortTarget> resolved;
+  for (const std::string& argument : arguments) {
+    const PortSpec spec = ParsePortSpec(argument, error);
+    PortTarget target;
+    target.label = argument;
+    switch (spec.kind) {
+      case PortSpecKind::Invalid:
+        return false;
+      case PortSpecKind::ComName:
+        target.label = "COM" + std::to_string(spec.comNumber);
+        target.path = DevicePath(target.label);
+        break;
+      case PortSpecKind::ComMapping: {
+        target.label = "COM" + std::to_string(spec.comNumber);
+        unsigned number = 0;
+        std::string ignored;
+        const PortSpec mapped = ParsePortSpec(spec.path, ignored);
+        number = mapped.kind == PortSpecKind::ComName ? mapped.comNumber : 0;
+        target.path = number != 0 ? DevicePath("COM" + std::to_string(number)) : spec.path;
+        break;
+      }
+      case PortSpecKind::Path:
+        target.path = spec.path;
+        break;
+      case PortSpecKind::ById:
+      case PortSpecKind::UsbId:
+        error = "\"" + argument + "\": on Windows a port is COMn or a device path such as \\\\.\\COM12";
+        return false;
+    }
+    resolved.push_back(std::move(target));
+  }
+  targets = std::move(resolved);
+  return true;
+}
+
+std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
+                                              std::array<std::string, 4>& openAs) {
+  openAs = devices;
+  return std::make_unique<win32::Win32SerialPort>();
+}
+
+std::unique_ptr<ImageFile> MakeImageFile() { return std::make_unique<win32::Win32ImageFile>(); }
+
+std::string OpenAdvice(const std::string&, const char*) {
+  return "if another program holds the port, close it; otherwise check that this is the port the device is on "
+         "(\"tarnwick-cli ports\" lists them)";
+}
+
+}  // namespace tarnwick::cli

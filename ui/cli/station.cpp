@@ -1,0 +1,243 @@
+#include "station.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tarnwick::cli {
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Success:
+      return "success";
+    case Outcome::Failure:
+      return "failure";
+    case Outcome::NoDevice:
+      return "no-device";
+    case Outcome::Stalled:
+      return "stalled";
+    case Outcome::PortLost:
+      return "port-lost";
+    case Outcome::Interrupted:
+      return "interrupted";
+  }
+  return "unknown";
+}
+
+PortRun::PortRun(std::vector<PortTarget> targets, const RunSettings& settings, RunObserver& observer)
+    : targets_(std::move(targets)), settings_(settings), observer_(observer), window_(*this) {
+  for (std::size_t first = 0; first < targets_.size(); first += kEngineSlots) {
+    Scan scan;
+    scan.first = first;
+    scan.count = std::min(kEngineSlots, targets_.size() - first);
+    std::array<std::string, kEngineSlots> devices;
+    std::array<const char*, kEngineSlots> labels{};
+    for (std::size_t i = 0; i < scan.count; ++i) {
+      devices[i] = targets_[first + i].path;
+      labels[i] = targets_[first + i].label.c_str();
+    }
+    std::array<std::string, kEngineSlots> openAs;
+    scan.backend = MakeSerialBackend(devices, openAs);
+    scan.port = std::make_unique<RoutedPort>(*scan.backend, openAs);
+    if (settings_.trace != nullptr) scan.port->Trace(settings_.trace, labels);
+    scan.imageFile = MakeImageFile();
+    scan.engine = std::make_unique<ProgrammerEngine>(*scan.port, window_, *scan.imageFile);
+    scan.engine->OnInitDialog();
+    scans_.push_back(std::move(scan));
+  }
+}
+
+PortRun::~PortRun() {
+  for (Scan& each : scans_) each.engine->OnExit();
+}
+
+bool PortRun::Load(const std::string& path, std::string& message) {
+  // A load that fails shows the loader's message in a box: keep it for the caller.
+  loadMessage_ = &message;
+  bool loaded = true;
+  for (Scan& each : scans_) loaded = loaded && each.engine->LoadFile(path);
+  loadMessage_ = nullptr;
+  return loaded;
+}
+
+const PortTarget* PortRun::current() const {
+  if (phase_ == Phase::Idle || targets_.empty()) return nullptr;
+  const std::size_t index = scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1);
+  return &targets_[index];
+}
+
+double PortRun::BytesPerSecond(SteadyTime now) const {
+  if (!blockServed_) return 0;
+  // Once the image has gone out, the rate is the transfer's, not one that falls as time passes.
+  const bool sentWhole = window_.bytesSent() >= window_.imageLength();
+  const double seconds = std::chrono::duration<double>((sentWhole ? lastBlock_ : now) - firstBlock_).count();
+  return seconds > 0.05 ? window_.bytesSent() / seconds : 0;
+}
+
+void PortRun::BeginRun(SteadyTime now) {
+  runStart_ = now;
+  runStartWall_ = std::chrono::system_clock::now();
+  blockServed_ = false;
+  window_.ResetProgress();
+}
+
+void PortRun::Start(SteadyTime now) {
+  if (scans_.empty()) return;
+  phase_ = Phase::Running;
+  scanIndex_ = 0;
+  deviceFound_ = false;
+  lastTick_ = now;
+  BeginRun(now);
+  scan().engine->OnProgram();
+}
+
+void PortRun::Tick(SteadyTime now) {
+  if (phase_ != Phase::Running) return;
+  lastTick_ = now;
+  if (window_.timerRunning()) scan().engine->OnTimer();
+  Check(now);
+}
+
+void PortRun::Check(SteadyTime now) {
+  ProgrammerEngine& engine = *scan().engine;
+  const ProgrammerState& state = engine.state();
+  if (!deviceFound_ && (state.runState == RunConnected || state.runState == RunProgramming)) {
+    deviceFound_ = true;
+    // A station that waits for the next device counts a run from its arrival.
+    if (settings_.loop) BeginRun(now);
+  }
+  if (window_.destroyed()) {
+    End(Outcome::NoDevice, now);
+    return;
+  }
+  switch (engine.lastOutcome()) {
+    case RunOutcome::Success:
+      End(Outcome::Success, now);
+      return;
+    case RunOutcome::Failure:
+      End(Outcome::Failure, now);
+      return;
+    case RunOutcome::PortLost:
+      End(Outcome::PortLost, now);
+      return;
+    case RunOutcome::NoDevice:
+      End(Outcome::NoDevice, now);
+      return;
+    case RunOutcome::None:
+      break;
+  }
+  if (state.runState == RunProgramming && engine.ticksWithoutRequest() >= settings_.stallTicks) {
+    End(Outcome::Stalled, now);
+    return;
+  }
+  // The scan has left the last port this engine stands for: the engine would
+  // go on to its next name, which leads nowhere here.
+  if (state.runState == RunConnecting && state.connectStep == StepNextPort &&
+      engine.portIndex() + 1 >= scan().count) {
+    if (scanIndex_ + 1 < scans_.size()) {
+      engine.OnExit();
+      ++scanIndex_;
+      window_.Revive();
+      scan().engine->OnProgram();
+      return;
+    }
+    End(Outcome::NoDevice, now);
+  }
+}
+
+void PortRun::End(Outcome outcome, SteadyTime now) {
+  ProgrammerEngine& engine = *scan().engine;
+  engine.OnExit();
+  const bool waiting = settings_.loop && !deviceFound_;
+  if (waiting && outcome != Outcome::Interrupted) {
+    // No device yet on a port that waits for one: look again, for ever.
+    window_.Revive();
+    engine.OnProgram();
+    return;
+  }
+  if (!waiting) {
+    RunResult result;
+    const bool severalTried = outcome == Outcome::NoDevice && targets_.size() > 1;
+    result.target = severalTried ? nullptr : current();
+    result.outcome = outcome;
+    result.deviceStatus = outcome == Outcome::Failure ? engine.lastDeviceStatus() : 0;
+    result.sent = window_.bytesSent();
+    result.total = window_.imageLength();
+    result.seconds = std::chrono::duration<double>(now - runStart_).count();
+    result.start = runStartWall_;
+    result.end = std::chrono::system_clock::now();
+    lastOutcome_ = outcome;
+    if (outcome == Outcome::Success) {
+      ++programmed_;
+    } else {
+      ++failed_;
+    }
+    observer_.Result(*this, result);
+  }
+  if (settings_.loop && outcome != Outcome::Interrupted) {
+    // The next device on this port: a new scan of it, which never gives up.
+    deviceFound_ = false;
+    window_.Revive();
+    BeginRun(now);
+    engine.OnProgram();
+    return;
+  }
+  phase_ = Phase::Done;
+}
+
+void PortRun::Interrupt(SteadyTime now) {
+  if (phase_ != Phase::Running) return;
+  End(Outcome::Interrupted, now);
+  for (Scan& each : scans_) each.engine->OnExit();
+  phase_ = Phase::Done;
+}
+
+void PortRun::OnStatus(const char* text) { observer_.Status(*this, text); }
+void PortRun::OnDetail(const char* detail) {
+  // The dialog's stall notice is advice for its Program button; here a quiet
+  // device is told of by --stall-timeout's own result.
+  if (phase_ == Phase::Running && scan().engine->stallNoticeShown()) return;
+  observer_.Detail(*this, detail);
+}
+void PortRun::OnMessage(const char* text, MessageIcon icon) {
+  if (loadMessage_ != nullptr) {
+    *loadMessage_ = text;
+    return;
+  }
+  observer_.Message(*this, text, icon);
+}
+
+void PortRun::OnProgress(std::uint32_t sent, std::uint32_t total) {
+  if (!blockServed_) {
+    blockServed_ = true;
+    firstBlock_ = lastTick_;
+  }
+  lastBlock_ = lastTick_;
+  observer_.Progress(*this, sent, total);
+}
+
+void PortRun::DescribeTriedPorts(std::FILE* out, double silentSeconds) const {
+  for (const Scan& each : scans_) {
+    for (std::size_t slot = 0; slot < each.count; ++slot) {
+      const PortTarget& target = targets_[each.first + slot];
+      const RoutedPort::SlotRecord& record = each.port->record(slot);
+      std::string name = target.label;
+      if (!target.path.empty() && target.path != target.label) name += " (" + target.path + ")";
+      if (!target.missing.empty()) {
+        std::fprintf(out, "%s: %s\n", name.c_str(), target.missing.c_str());
+      } else if (!record.tried) {
+        std::fprintf(out, "%s: not tried\n", name.c_str());
+      } else if (!record.opened) {
+        std::fprintf(out, "%s: could not open it: %s; %s\n", name.c_str(), record.error.data(),
+                     OpenAdvice(target.path, record.error.data()).c_str());
+      } else {
+        std::fprintf(out,
+                     "%s: opened, but no device answered in %.0f s: check that the device has power, that the "
+                     "cable is plugged in at both ends, that the device is waiting for a host (reset it), or try "
+                     "another port\n",
+                     name.c_str(), silentSeconds);
+      }
+    }
+  }
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,163 @@
+// Runs on one or more ports, all stepped by one 100 ms loop. Each port has its
+// own engine, serial port and window, so a run follows the same course on the
+// wire as in the dialog, tick for tick. How a run ended comes from the
+// engine's outcome and counters, never from the texts it shows.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "port_specs.h"
+#include "routed_port.h"
+#include "run_machine.h"
+#include "run_window.h"
+
+namespace tarnwick::cli {
+
+enum class Outcome { Success, Failure, NoDevice, Stalled, PortLost, Interrupted };
+const char* OutcomeName(Outcome outcome);
+
+struct ImageInfo {
+  std::string path;
+  std::uint32_t bytes = 0;
+  std::array<char, 65> sha256{};
+};
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+using WallTime = std::chrono::system_clock::time_point;
+
+struct RunResult {
+  const PortTarget* target = nullptr;  // nullptr: several ports were tried and none answered
+  Outcome outcome = Outcome::Success;
+  std::uint8_t deviceStatus = 0;
+  std::uint32_t sent = 0;
+  std::uint32_t total = 0;
+  double seconds = 0;
+  WallTime start;
+  WallTime end;
+};
+
+struct RunSettings {
+  // RunProgramming ticks without a request that end a run as stalled.
+  std::uint32_t stallTicks = kStallTicks;
+  // After a run, wait for the next device on the same port (station --loop).
+  bool loop = false;
+  // Frames in hex on this stream.
+  std::FILE* trace = nullptr;
+};
+
+class PortRun;
+
+// Where what the runs show goes (the terminal, JSON Lines, a log).
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void Status(const PortRun& run, const char* text) = 0;
+  virtual void Detail(const PortRun& run, const char* detail) = 0;
+  virtual void Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) = 0;
+  virtual void Message(const PortRun& run, const char* text, MessageIcon icon) = 0;
+  virtual void Result(const PortRun& run, const RunResult& result) = 0;
+};
+
+// One device at a time on one port; or, for a single device, the scan over a
+// list of ports. The engine walks at most four ports (COM1 to COM4) in a scan,
+// so a longer list is scanned four at a time, by one engine for each four.
+class PortRun final : private RunEvents {
+ public:
+  PortRun(std::vector<PortTarget> targets, const RunSettings& settings, RunObserver& observer);
+  ~PortRun() override;
+  PortRun(const PortRun&) = delete;
+  PortRun& operator=(const PortRun&) = delete;
+
+  // Loads the image into every engine of the run; false with the loader's
+  // message when it cannot be loaded.
+  bool Load(const std::string& path, std::string& message);
+
+  // Presses Program.
+  void Start(SteadyTime now);
+  // One tick of the loop.
+  void Tick(SteadyTime now);
+  // Ends the run at once (Ctrl-C): its port is closed, its result reported.
+  void Interrupt(SteadyTime now);
+
+  bool active() const { return phase_ == Phase::Running; }
+  // The port being worked on, or nullptr before the run starts.
+  const PortTarget* current() const;
+  const std::vector<PortTarget>& targets() const { return targets_; }
+  const char* status() const { return window_.status(); }
+  std::uint32_t bytesSent() const { return window_.bytesSent(); }
+  std::uint32_t imageLength() const { return window_.imageLength(); }
+  // The image as loaded (descrambled), imageLength() bytes.
+  const std::uint8_t* imageData() const { return scans_.front().engine->state().imageData.data(); }
+  // Bytes a second since the first block of this run; 0 before it.
+  double BytesPerSecond(SteadyTime now) const;
+  // A device answered in the run going on.
+  bool deviceFound() const { return deviceFound_; }
+
+  unsigned programmed() const { return programmed_; }
+  unsigned failed() const { return failed_; }
+  // How the last run ended (valid once one has).
+  Outcome lastOutcome() const { return lastOutcome_; }
+  bool anyEnded() const { return programmed_ + failed_ > 0; }
+
+  // One line for each port the scan tried: what happened there and what to check.
+  void DescribeTriedPorts(std::FILE* out, double silentSeconds) const;
+
+ private:
+  enum class Phase { Idle, Running, Done };
+  struct Scan {
+    std::unique_ptr<SerialPort> backend;
+    std::unique_ptr<RoutedPort> port;
+    std::unique_ptr<ImageFile> imageFile;
+    std::unique_ptr<ProgrammerEngine> engine;
+    std::size_t first = 0;  // index in targets_ of its COM1
+    std::size_t count = 0;
+  };
+
+  void OnStatus(const char* text) override;
+  void OnDetail(const char* detail) override;
+  void OnProgress(std::uint32_t sent, std::uint32_t total) override;
+  void OnMessage(const char* text, MessageIcon icon) override;
+
+  void Check(SteadyTime now);
+  void End(Outcome outcome, SteadyTime now);
+  void BeginRun(SteadyTime now);
+  Scan& scan() { return scans_[scanIndex_]; }
+  const Scan& scan() const { return scans_[scanIndex_]; }
+
+  std::vector<PortTarget> targets_;
+  RunSettings settings_;
+  RunObserver& observer_;
+  RunWindow window_;
+  std::vector<Scan> scans_;
+  std::size_t scanIndex_ = 0;
+  Phase phase_ = Phase::Idle;
+  bool deviceFound_ = false;
+  SteadyTime runStart_{};
+  WallTime runStartWall_{};
+  SteadyTime firstBlock_{};
+  SteadyTime lastBlock_{};
+  bool blockServed_ = false;
+  SteadyTime lastTick_{};
+  unsigned programmed_ = 0;
+  unsigned failed_ = 0;
+  std::string* loadMessage_ = nullptr;
+  Outcome lastOutcome_ = Outcome::Success;
+};
+
+// Ticks `runs` every `period` (the dialog's 100 ms; tests may go faster)
+// until none is active or `stop` is set, which ends every run still going at
+// the next tick. `afterTick` is called after each tick (the live display).
+template <typename AfterTick>
+void RunLoop(const std::vector<PortRun*>& runs, const std::atomic<bool>& stop, std::chrono::milliseconds period,
+             AfterTick&& afterTick);
+
+}  // namespace tarnwick::cli
+
+#include "station_loop.inl"
