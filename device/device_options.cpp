@@ -57,6 +57,7 @@ std::string DeviceUsage() {
          "  --repeat P         chance of asking again for a good block\n"
          "  -v, --verbose      log each frame on standard error\n"
          "  -h, --help         show this text\n"
+         "  --version          show the version\n"
          "\n"
          "A block is asked for at most 10 times; after that the run ends with status 2.\n"
          "A run that goes past 65536 bytes ends with status 3. A block not received\n"
@@ -104,6 +105,9 @@ ParsedOptions ParseDeviceOptions(const std::vector<std::string>& arguments) {
     unsigned long long number = 0;
     if (name == "-h" || name == "--help") {
       parsed.outcome = ParsedOptions::Outcome::Help;
+      return parsed;
+    } else if (name == "--version") {
+      parsed.outcome = ParsedOptions::Outcome::Version;
       return parsed;
     } else if (name == "-v" || name == "--verbose") {
       options.verbose = true;

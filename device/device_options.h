@@ -28,7 +28,7 @@ struct DeviceOptions {
 };
 
 struct ParsedOptions {
-  enum class Outcome { Run, Help, Error } outcome = Outcome::Run;
+  enum class Outcome { Run, Help, Version, Error } outcome = Outcome::Run;
   DeviceOptions options;
   std::string error;  // one line for the user when outcome is Error
 };

@@ -80,6 +80,10 @@ int main(int argc, char** argv) {
     std::cout << DeviceUsage();
     return kExitOk;
   }
+  if (parsed.outcome == ParsedOptions::Outcome::Version) {
+    std::cout << "tarnwick-device " TARNWICK_VERSION "\n";
+    return kExitOk;
+  }
   if (parsed.outcome == ParsedOptions::Outcome::Error) {
     std::cerr << "tarnwick-device: " << parsed.error << "\n" << DeviceUsage();
     return kExitUsage;

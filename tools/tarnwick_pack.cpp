@@ -29,6 +29,7 @@ constexpr int kExitUsage = 2;
 void PrintUsage(std::ostream& out) {
   out << "usage: tarnwick-pack RAW-FILE IMAGE.UPL          scramble a binary into an image\n"
          "       tarnwick-pack --unpack IMAGE.UPL RAW-FILE  descramble an image into a binary\n"
+         "       tarnwick-pack --help | --version\n"
          "Images hold at most "
       << tarnwick::kMaxImageLength << " bytes.\n";
 }
@@ -95,6 +96,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     PrintUsage(std::cout);
+    return kExitOk;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "tarnwick-pack " TARNWICK_VERSION "\n";
     return kExitOk;
   }
   if (args.size() == 2 && args[0].rfind("-", 0) != 0) return Pack(args[0], args[1]);

@@ -14,7 +14,9 @@ void MakeLineSettings(termios& settings) {
 #endif
   settings.c_oflag &= ~Flags(OPOST);
   settings.c_lflag &= ~Flags(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  settings.c_cflag &= ~Flags(CSIZE | CSTOPB | PARENB);
+  // PARENB, PARODD and CMSPAR stay as the port had them: the line keeps its
+  // parity scheme, and INPCK above turns off only the checking.
+  settings.c_cflag &= ~Flags(CSIZE | CSTOPB);
   settings.c_cflag |= Flags(CS8 | CLOCAL | CREAD);
   // Reads never wait, even on a descriptor without O_NONBLOCK.
   settings.c_cc[VMIN] = 0;

@@ -1,6 +1,7 @@
 #include "system_error_text.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace tarnwick::win32 {
 
@@ -18,6 +19,13 @@ void SystemErrorText(DWORD code, char* out, std::size_t size) {
     --end;
   }
   out[end] = '\0';
+}
+
+void PortOpenErrorText(DWORD code, char* out, std::size_t size) {
+  SystemErrorText(code, out, size);
+  if (size == 0 || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION)) return;
+  const std::size_t length = std::strlen(out);
+  std::snprintf(out + length, size - length, ": another program has the port open");
 }
 
 }  // namespace tarnwick::win32

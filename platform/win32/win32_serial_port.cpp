@@ -1,6 +1,7 @@
 #include "win32_serial_port.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "system_error_text.h"
@@ -22,14 +23,29 @@ bool Win32SerialPort::Open(const char* portName) {
   Close();
   failed_ = false;
   lastError_[0] = '\0';
-  handle_ = ::CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  const char* path = portName;
+  if (std::strlen(portName) == 4 && std::strncmp(portName, "COM", 3) == 0 && portName[3] >= '1' &&
+      portName[3] <= '4' && targets_[static_cast<std::size_t>(portName[3] - '1')][0] != '\0') {
+    path = targets_[static_cast<std::size_t>(portName[3] - '1')].data();
+  }
+  handle_ = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) {
-    RememberError(::GetLastError());
+    PortOpenErrorText(::GetLastError(), lastError_.data(), lastError_.size());
     return false;
   }
   readDone_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   return true;
+}
+
+void Win32SerialPort::MapPort(std::size_t index, const char* device) {
+  if (index >= targets_.size()) return;
+  std::array<char, 16>& target = targets_[index];
+  if (device == nullptr || *device == '\0') {
+    target[0] = '\0';
+    return;
+  }
+  std::snprintf(target.data(), target.size(), "\\\\.\\%s", device);
 }
 
 void Win32SerialPort::Configure() {

@@ -29,8 +29,13 @@ class Win32SerialPort final : public SerialPort {
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-  // "COM1" to "COM4", passed to CreateFileA as they stand.
+  // "COM1" to "COM4", passed to CreateFileA as they stand unless MapPort
+  // points them elsewhere. A port held by another program fails to open, and
+  // LastError says so.
   bool Open(const char* portName) override;
+  // Has COM(index + 1) open `device` instead, a port name such as "COM12"
+  // (opened through the device namespace, "\\.\COM12"); an empty name undoes it.
+  void MapPort(std::size_t index, const char* device);
   // 4800 baud, 8 data bits, 1 stop bit, binary, no parity checking, RTS off;
   // every other member of the port's DCB is written back as the port reported it.
   void Configure() override;
@@ -71,6 +76,8 @@ class Win32SerialPort final : public SerialPort {
   DWORD commErrors_ = 0;
   COMSTAT commStatus_{};
   std::array<char, 256> lastError_{};
+  // What COM1 to COM4 open: "\\.\COMn", or empty for the name itself.
+  std::array<std::array<char, 16>, 4> targets_{};
 };
 
 }  // namespace tarnwick::win32

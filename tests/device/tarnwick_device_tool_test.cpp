@@ -204,6 +204,9 @@ TEST(TarnwickDeviceToolTest, BadArgumentsExitTwo) {
   DeviceTool help({"--help"}, dir);
   EXPECT_EQ(help.WaitForExit(), 0);
   EXPECT_EQ(help.Output().rfind("usage: tarnwick-device", 0), 0u);
+  DeviceTool version({"--version"}, dir);
+  EXPECT_EQ(version.WaitForExit(), 0);
+  EXPECT_EQ(version.Output().rfind("tarnwick-device 1.", 0), 0u) << version.Output();
 }
 
 }  // namespace

@@ -49,14 +49,16 @@ TEST_F(ScanTest, PortWithoutDeviceIsProbed100TicksThenClosed) {
   Tick(2);  // first port, open and configure COM1
   EXPECT_EQ(port.configures, 1);
   window.statuses.clear();
-  Tick(100);
-  EXPECT_EQ(port.HandshakesWritten(), 20);
+  // The handshake goes out on probe ticks 0, 5, 10, ... 95.
+  for (int k = 0; k < 100; ++k) {
+    Tick();
+    EXPECT_EQ(port.HandshakesWritten(), k / 5 + 1) << "probe tick " << k;
+  }
   ASSERT_EQ(window.statuses.size(), 100u);
   const char* glyphs[] = {"-", "\\", "|", "/"};
   for (std::size_t k = 0; k < 100; ++k) {
     EXPECT_EQ(window.statuses[k], std::string("Connect COM1 ") + glyphs[k % 4]) << "probe tick " << k;
   }
-  // The handshake goes out on probe ticks 0, 5, 10, ...: after 1 write, 5 ticks without.
   EXPECT_EQ(port.closes, 0);
   Tick();  // the 101st probe tick only closes the port
   EXPECT_EQ(port.closes, 1);
@@ -140,6 +142,7 @@ TEST_F(ScanTest, FirstRequestIsServedInTheProbeTickAndConnectedFollows) {
   port.Deliver(Request(0));
   Tick();
   ASSERT_EQ(port.Blocks().size(), 1u) << "served inside the probe tick";
+  EXPECT_EQ(port.writes.front(), testing::Handshake()) << "the handshake goes out before the poll";
   EXPECT_EQ(window.readouts[IdBytesSent], 128u);
   EXPECT_EQ(engine->state().connected, 1u);
   EXPECT_EQ(engine->state().deviceSeen, 1u);
@@ -235,14 +238,21 @@ TEST_F(ScanTest, ProgramForASeenDeviceWhosePortClosedScansAgain) {
   Tick(3);
   engine->OnStop();
   port.Deliver(Request(0));
-  Tick();  // the request arrives in the tick that honours the stop
+  port.Deliver(testing::Result(1));
+  Tick();  // a request and a failure arrive in the tick that honours the stop
   ASSERT_EQ(engine->state().deviceSeen, 1u);
   ASSERT_FALSE(port.isOpen);
   engine->OnProgram();
   EXPECT_EQ(engine->state().runState, RunConnecting) << "a closed port can only be found by a scan";
   EXPECT_TRUE(window.IsEnabled(IdStop));
-  Tick(2);
+  Tick(3);
   EXPECT_TRUE(port.isOpen);
+  EXPECT_EQ(window.status, "Connect COM1 -") << "connected only once this scan is answered";
+  port.Deliver(Request(0));
+  Tick();  // the whole (empty) image goes in the probe tick
+  EXPECT_FALSE(window.IsEnabled(IdStop));
+  Tick(3);  // "Connected", the pause, the first poll
+  EXPECT_TRUE(window.messages.empty()) << "the stopped run's failure is not reported";
 }
 
 }  // namespace

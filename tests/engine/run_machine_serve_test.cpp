@@ -337,6 +337,7 @@ TEST_F(ServeTest, ImageLoadedDuringARunIsServedFromThenOn) {
   SetImage(shorter);
   Ask(2);  // block 3 of the new image: bytes 256..299
   EXPECT_EQ(port.Blocks().back(), BlockFrame(2, Slice(shorter, 256, 44)));
+  EXPECT_EQ(window.progressMax, 300u);
   EXPECT_EQ(window.status, "Done");
   SetImage(Bytes(100, 0xCD));
   Ask(3);  // would start at 384, past the 100-byte image in force

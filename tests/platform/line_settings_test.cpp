@@ -21,10 +21,10 @@ TEST(LineSettings, FromEveryBitSet) {
   EXPECT_EQ(cfgetispeed(&settings), B4800);
   EXPECT_EQ(cfgetospeed(&settings), B4800);
   EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_TRUE(HasNone(settings.c_cflag, CSTOPB | PARENB));
+  EXPECT_TRUE(HasNone(settings.c_cflag, CSTOPB));
   EXPECT_TRUE(Has(settings.c_cflag, CLOCAL | CREAD));
   // The port's own parity scheme, hardware flow control and DTR handling.
-  EXPECT_TRUE(Has(settings.c_cflag, PARODD | CMSPAR | CRTSCTS | HUPCL));
+  EXPECT_TRUE(Has(settings.c_cflag, PARENB | PARODD | CMSPAR | CRTSCTS | HUPCL));
 
   EXPECT_TRUE(HasNone(settings.c_iflag, INPCK | ISTRIP | PARMRK | IGNBRK | BRKINT));
   EXPECT_TRUE(HasNone(settings.c_iflag, ICRNL | INLCR | IGNCR | IUCLC));
@@ -33,6 +33,17 @@ TEST(LineSettings, FromEveryBitSet) {
   EXPECT_TRUE(HasNone(settings.c_lflag, ICANON | ECHO | ECHONL | ISIG | IEXTEN));
   EXPECT_EQ(settings.c_cc[VMIN], 0);
   EXPECT_EQ(settings.c_cc[VTIME], 0);
+}
+
+TEST(LineSettings, SevenOddOneKeepsOddParityWithoutChecking) {
+  termios settings{};
+  settings.c_cflag = CS7 | PARENB | PARODD | CSTOPB;
+  settings.c_iflag = INPCK | ISTRIP | PARMRK;
+  MakeLineSettings(settings);
+  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(Has(settings.c_cflag, PARENB | PARODD));
+  EXPECT_TRUE(HasNone(settings.c_cflag, CSTOPB | CMSPAR));
+  EXPECT_EQ(settings.c_iflag, 0u);
 }
 
 TEST(LineSettings, FromNothingSetAddsOnlyWhatTheLineNeeds) {

@@ -74,6 +74,8 @@ TEST(TarnwickPackTest, BadArgumentsAndMissingFiles) {
   TempDir dir;
   EXPECT_EQ(Pack("", dir).status, 2);
   EXPECT_EQ(Pack("--bogus a b", dir).status, 2);
+  EXPECT_EQ(Pack("--help >/dev/null", dir).status, 0);
+  EXPECT_EQ(Pack("--version >/dev/null", dir).status, 0);
   const PackRun missing = Pack("--unpack " + dir.File("none.UPL") + " " + dir.File("out.bin"), dir);
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.errors.find("none.UPL was not found."), std::string::npos) << missing.errors;

@@ -136,6 +136,11 @@ class MainDialogLayoutTest : public QObject {
     QCOMPARE(progress->minimum(), 0);
     QCOMPARE(progress->maximum(), 100);
     QCOMPARE(progress->value(), 0);
+    // An empty image's bar stands still and full (a range of 0 to 0 would be Qt's busy indicator).
+    dialog_->SetProgressRange(0);
+    dialog_->SetProgressPosition(0);
+    QVERIFY(progress->maximum() > progress->minimum());
+    QCOMPARE(progress->value(), progress->maximum());
   }
 
   // Enter presses the focused button, or means OK with none focused; Esc,
@@ -170,6 +175,21 @@ class MainDialogLayoutTest : public QObject {
     QTest::keyClick(dialog_.get(), Qt::Key_Escape);
     QCOMPARE(dialog_->result(), int(QDialog::Rejected));
 
+    // Program pressed with Enter disables itself and the focus goes with it:
+    // a second Enter does nothing (it must not reach Exit mid-scan).
+    QVERIFY(reopen());
+    dialog_->EnableControl(IdProgram, true);
+    dialog_->control(IdProgram)->setFocus();
+    QTest::keyClick(dialog_->windowHandle(), Qt::Key_Return);
+    QVERIFY(!dialog_->control(IdProgram)->isEnabled());
+    QTest::keyClick(dialog_->windowHandle(), Qt::Key_Return);
+    QCOMPARE(dialog_->result(), -5);
+    QVERIFY(dialog_->isVisible());
+    dialog_->control(IdLoadFile)->setFocus();  // given a control again, Enter presses it
+    QTest::keyClick(dialog_->windowHandle(), Qt::Key_Return);
+    QCOMPARE(chooserCalls, 2);
+    dialog_->KillTimer();  // no scan to the end here
+
     QVERIFY(reopen());
     dialog_->close();
     QCOMPARE(dialog_->result(), int(QDialog::Rejected));
@@ -183,6 +203,7 @@ class MainDialogLayoutTest : public QObject {
     for (int way = 0; way < 3; ++way) {
       QString itemText;
       bool aboutShown = false;
+      QPoint aboutOffset(-100, -100);
       WhenShown([&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (menu == nullptr) return;
@@ -190,6 +211,8 @@ class MainDialogLayoutTest : public QObject {
         WhenShown([&] {
           auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
           aboutShown = about != nullptr;
+          // Centred over the dialog.
+          if (about != nullptr) aboutOffset = about->frameGeometry().center() - dialog_->frameGeometry().center();
           if (about != nullptr) about->accept();
         });
         // Opened by the mouse, the item is clicked; opened by a key, Enter chooses it.
@@ -212,6 +235,7 @@ class MainDialogLayoutTest : public QObject {
       }
       QVERIFY2(itemText == QStringLiteral("&About Tarnwick..."), qPrintable(QString::number(way)));
       QVERIFY(aboutShown);
+      QCOMPARE(aboutOffset, QPoint(0, 0));
       QVERIFY(dialog_->isVisible());
     }
   }
@@ -240,6 +264,13 @@ class MainDialogLayoutTest : public QObject {
     QVERIFY(buttons[0]->isDefault());
     QCOMPARE(buttons[0]->geometry(), QRect(Scale(178, base.x, 4), Scale(7, base.y, 8), Scale(50, base.x, 4),
                                            Scale(14, base.y, 8)));
+
+    // Frame and client alike centred over the owner's, whatever the frame: here
+    // 5 px borders and a 25 px title bar.
+    const QRect ownerFrame(100, 50, 410, 330), ownerClient(105, 75, 400, 300);
+    const QPoint corner = CentredFramePosition(ownerFrame, ownerClient, QSize(300, 100));
+    QCOMPARE(corner, QPoint(150, 150));
+    QCOMPARE(QRect(corner + QPoint(5, 25), QSize(300, 100)).center(), ownerClient.center());
 
     WhenShown([&] { QTest::keyClick(&about, Qt::Key_Return); });
     QCOMPARE(about.exec(), int(QDialog::Accepted));

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "command_line.h"
@@ -50,10 +51,28 @@ class ProgramCommandLineTest : public QObject {
 
  private slots:
   void programTakesOnlyPortMappings() {
-    for (const QStringList& arguments : {QStringList{"--help"}, QStringList{"COM1=/dev/ttyS0", "extra"}}) {
+    for (const QStringList& arguments : {QStringList{"-x"}, QStringList{"COM1=/dev/ttyS0", "extra"}}) {
       const Finished run = Run(QStringLiteral(TARNWICK_EXE), arguments);
       QCOMPARE(run.exitCode, 2);
       QVERIFY2(run.err.contains(QStringLiteral("usage: tarnwick [COMn=DEVICE]...")), qPrintable(run.err));
+    }
+  }
+
+  // --help and --version print on standard output and exit 0, needing no display.
+  void helpAndVersion() {
+    const struct {
+      const char* program;
+      QString name;
+    } programs[] = {{TARNWICK_EXE, QStringLiteral("tarnwick")}, {TARNWICK_DEMO_EXE, QStringLiteral("tarnwick-demo")}};
+    for (const auto& each : programs) {
+      const QString program = QString::fromLocal8Bit(each.program);
+      const Finished help = Run(program, {QStringLiteral("COM2=/dev/null"), QStringLiteral("--help")});
+      QCOMPARE(help.exitCode, 0);
+      QVERIFY2(help.out.startsWith(QStringLiteral("usage: ") + each.name + QLatin1Char(' ')), qPrintable(help.out));
+      const Finished version = Run(program, {QStringLiteral("--version")});
+      QCOMPARE(version.exitCode, 0);
+      const QRegularExpression versionLine(QStringLiteral("^") + each.name + QStringLiteral(" \\d+(\\.\\d+)+\n$"));
+      QVERIFY2(versionLine.match(version.out).hasMatch(), qPrintable(version.out));
     }
   }
 

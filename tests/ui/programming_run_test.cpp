@@ -1,7 +1,9 @@
 // Programming runs through the dialog's buttons, against the simulated device
 // on a pseudo-terminal: what the operator sees, Stop, ticks during modal
 // boxes, load errors, and how the application ends.
+#include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -9,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include "about_dlg.h"
 #include "device_process.h"
 #include "image_file.h"
 #include "port_map.h"
@@ -208,6 +211,83 @@ class ProgrammingRunTest : public QObject {
     QCOMPARE(seen.boxes[0].text, QStringLiteral("   Programming Device Fail!    "));
     QCOMPARE(seen.boxes[0].icon, QMessageBox::Warning);
     QVERIFY2(seen.boxes[0].ticksWhileOpen >= 3, qPrintable(QString::number(seen.boxes[0].ticksWhileOpen)));
+  }
+
+  // Runs whose result arrives while the About box, or the context menu, or
+  // the About box opened from it, is open: opened at times from before the
+  // result to after it. Every run's success box must show over whatever is
+  // modal then, and the About box must go on taking input (Esc) after it.
+  void resultWhileTheAboutBoxOrTheContextMenuIsOpen() {
+    constexpr int kRuns = 12;
+    const QString image = WriteImageFile(dir_, "RACE.UPL", RandomBytes(300, 9));
+    DeviceProcess device(kDeviceTool, {"--baud", "0", "--runs", std::to_string(kRuns)});
+    PosixSerialPort port(Ports(Path(device), Missing(2), Missing(3), Missing(4)));
+    CProgrammerDlg dialog(port);
+    dialog.setFileChooser([&](QWidget*) { return image; });
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto* program = qobject_cast<QPushButton*>(dialog.control(IdProgram));
+    qobject_cast<QPushButton*>(dialog.control(IdLoadFile))->click();
+
+    int boxes = 0;
+    QStringList faults;
+    // Closes whatever the run left open over the dialog: the About box by Esc.
+    const auto closeLeftOvers = [&] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) menu->close();
+      if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+        QTest::keyClick(about, Qt::Key_Escape);
+        if (about->isVisible()) faults << QStringLiteral("Esc did not close the About box");
+      }
+    };
+    QObject::connect(&dialog, &CProgrammerDlg::messageBoxAboutToShow, &dialog, [&](QMessageBox* box) {
+      ++boxes;
+      auto* about = dialog.findChild<CAboutDlg*>();
+      if (about != nullptr && about->isVisible() && box->parentWidget() != about) {
+        faults << QStringLiteral("run %1: the box is not over the About box").arg(boxes);
+      }
+      QTimer::singleShot(30, box, [&, box, about] {
+        box->accept();
+        QTimer::singleShot(30, &dialog, [&, about] {
+          if (about != nullptr && about->isVisible() && QApplication::activeModalWidget() != about) {
+            faults << QStringLiteral("run %1: the About box is no longer modal after the box").arg(boxes);
+          }
+          closeLeftOvers();
+        });
+      });
+    });
+
+    for (int run = 0; run < kRuns; ++run) {
+      const int boxesBefore = boxes;
+      // A run takes some 5 ticks: open things from the start to past the result.
+      const int delayMs = 60 * (run / 3);
+      QTimer::singleShot(delayMs, &dialog, [&, run] {
+        // Opened after the result, it is closed here.
+        QTimer::singleShot(1500, &dialog, closeLeftOvers);
+        if (run % 3 == 0) {
+          dialog.OnAbout();
+        } else {
+          // Shift+F10; the third time, Enter then chooses About in the menu.
+          if (run % 3 == 2) {
+            QTimer::singleShot(20, &dialog, [] {
+              if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                QTest::keyClick(menu, Qt::Key_Return);
+              }
+            });
+          }
+          QTest::keyClick(&dialog, Qt::Key_F10, Qt::ShiftModifier);
+        }
+      });
+      program->click();
+      QTRY_VERIFY2_WITH_TIMEOUT(boxes == boxesBefore + 1, qPrintable(QStringLiteral("run %1: no box").arg(run)), 10000);
+      const auto settled = [&] {
+        return QApplication::activeModalWidget() == nullptr && QApplication::activePopupWidget() == nullptr &&
+               program->isEnabled();
+      };
+      QTRY_VERIFY_WITH_TIMEOUT(settled(), 5000);
+      QCOMPARE(dialog.engine().lastOutcome(), RunOutcome::Success);
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    QCOMPARE(device.WaitForExit(std::chrono::seconds(10)), 0);
   }
 
   void loadErrorKeepsTheImageAndTheProgramButton() {

@@ -3,6 +3,7 @@
 // from, the icon, the system menu, the window icons and how a modal run ends.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -11,10 +12,13 @@
 #include <vector>
 
 #include "app_name.h"
+#include "command_line.h"
 #include "ui/qt/dialog_template.h"
 #include "programmer_dlg.h"
 #include "resource.h"
 #include "window_placement.h"
+
+#include <commctrl.h>
 
 namespace tarnwick::win32 {
 namespace {
@@ -272,8 +276,10 @@ TEST(AppNameTest, ExecutableNameWithoutExtension) {
 
 // Runs the main dialog modally on this thread while `inspect` works on it
 // from another thread, then returns what the modal run returned.
-INT_PTR RunDialog(const std::function<void(HWND)>& inspect) {
+INT_PTR RunDialog(const std::function<void(HWND)>& inspect,
+                  const std::function<void(CProgrammerDlg&)>& prepare = nullptr) {
   CProgrammerDlg dialog(::GetModuleHandleA(nullptr));
+  if (prepare) prepare(dialog);
   std::thread inspector([&] {
     HWND window = nullptr;
     for (int i = 0; i < 400 && window == nullptr; ++i) {
@@ -333,6 +339,57 @@ TEST(MainDialogTest, OtherSystemCommandsGetTheDefaultHandling) {
     ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
   EXPECT_EQ(result, IDCANCEL);
+}
+
+// The reason a port did not open is the status line's tooltip.
+TEST(MainDialogTest, StatusDetailIsTheStatusLinesTooltip) {
+  CProgrammerDlg* shown = nullptr;
+  std::string status, tip;
+  const INT_PTR result = RunDialog(
+      [&](HWND window) {
+        ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_PROGRAM, BN_CLICKED), 0);
+        char text[64] = {};
+        for (int i = 0; i < 200 && std::strncmp(text, "Error Open", 10) != 0; ++i) {
+          ::Sleep(10);
+          ::GetDlgItemTextA(window, IDC_STATUS, text, sizeof text);
+        }
+        char detail[256] = {};
+        TOOLINFOA tool{};
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;
+        tool.hwnd = window;
+        tool.uId = IDC_STATUS;
+        tool.lpszText = detail;
+        ::SendMessageA(shown->statusTip(), TTM_GETTEXTA, sizeof detail, reinterpret_cast<LPARAM>(&tool));
+        status = text;
+        tip = detail;
+        ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      },
+      [&](CProgrammerDlg& dialog) {
+        shown = &dialog;
+        for (std::size_t i = 0; i < 4; ++i) dialog.MapPort(i, "COM250");  // no such port
+      });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(status, "Error Open COM1 !");
+  EXPECT_FALSE(tip.empty()) << "the system's reason goes with the status";
+}
+
+TEST(CommandLineTest, PortMappingsHelpAndVersion) {
+  const CommandLine none = ParseCommandLine("");
+  EXPECT_EQ(none.request, CommandLineRequest::Run);
+  EXPECT_EQ(none.targets, (std::array<std::string, 4>{}));
+  const CommandLine mapped = ParseCommandLine("COM1=COM12  com4=\"COM255\"");
+  EXPECT_EQ(mapped.request, CommandLineRequest::Run);
+  EXPECT_EQ(mapped.targets, (std::array<std::string, 4>{"COM12", "", "", "COM255"}));
+  for (const char* help : {"/?", "--help", "-h", "COM1=COM3 /?", "bogus --help"}) {
+    EXPECT_EQ(ParseCommandLine(help).request, CommandLineRequest::Help) << help;
+  }
+  EXPECT_EQ(ParseCommandLine("--version").request, CommandLineRequest::Version);
+  for (const char* wrong : {"COM5=COM1", "COM1=COM0", "COM1=COM256", "COM1=/dev/ttyS0", "COM1", "COM1=", "x"}) {
+    const CommandLine refused = ParseCommandLine(wrong);
+    EXPECT_EQ(refused.request, CommandLineRequest::Error) << wrong;
+    EXPECT_NE(refused.error.find(wrong), std::string::npos) << refused.error;
+  }
+  EXPECT_NE(std::string(UsageText()).find("usage: tarnwick [COMn=COMm]"), std::string::npos);
 }
 
 }  // namespace

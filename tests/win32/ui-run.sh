@@ -2,8 +2,11 @@
 # The whole Windows program under Wine and a virtual X server, driven through
 # its window by tarnwick_ui_driver, against the simulated device on a
 # pseudo-terminal mapped to COM1; the device checks the image byte for byte.
-#   ui-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe DRIVER.exe LENGTH [no-device]
+#   ui-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe DRIVER.exe LENGTH [no-device|command-line]
+# The device's pseudo-terminal is COM12, and the program is told COM1=COM12.
 # With no-device, none of COM1 to COM4 can be opened and no device runs.
+# With command-line, the program is started with help, version and wrong
+# arguments: each gets its box and exit status.
 # With TARNWICK_SCREENSHOT=FILE.png a picture of the screen is taken while the
 # success box shows.
 set -euo pipefail
@@ -23,6 +26,26 @@ trap cleanup EXIT
 
 start_display
 
+if [[ $mode == command-line ]]; then
+  app=$(basename "$program" .exe)
+  failed=0
+  # ARGUMENT|EXIT STATUS|TEXT OF THE BOX
+  for each in '/?|0|usage: tarnwick [COMn=COMm]' '--help|0|usage: tarnwick [COMn=COMm]' \
+              '--version|0|tarnwick 1.' 'COM5=COM12|2|usage: tarnwick' 'COM1=/dev/ttyS0|2|usage: tarnwick' \
+              'extra|2|usage: tarnwick'; do
+    IFS='|' read -r argument expected text <<<"$each"
+    "$wine_run" "$prefix" "$program" "$argument" &
+    program_pid=$!
+    "$wine_run" "$prefix" "$driver" box "$app" "$text" || failed=1
+    program_status=0
+    wait "$program_pid" || program_status=$?
+    program_pid=
+    echo "$app $argument: exit status $program_status"
+    [[ $program_status -eq $expected ]] || { echo "FAIL expected exit status $expected"; failed=1; }
+  done
+  exit "$failed"
+fi
+
 head -c "$length" /dev/urandom > "$work/image.bin"
 "$pack" "$work/image.bin" "$work/IMAGE.UPL"
 if [[ $mode == no-device ]]; then
@@ -36,10 +59,15 @@ else
   exec 4<"$work/device.out"
   read -r -t 10 pty <&4 || { echo "the device printed no pseudo-terminal"; exit 1; }
   cat <&4 > "$work/device.log" &
-  map_com_ports "COM1=$pty"
+  # A port above COM9, as USB adapters get, named on the command line.
+  map_com_ports "COM12=$pty"
 fi
 
-"$wine_run" "$prefix" "$program" &
+if [[ $mode == no-device ]]; then
+  "$wine_run" "$prefix" "$program" &
+else
+  "$wine_run" "$prefix" "$program" COM1=COM12 &
+fi
 program_pid=$!
 
 if [[ -n ${TARNWICK_SCREENSHOT:-} ]] && command -v import >/dev/null; then
@@ -74,7 +102,7 @@ wait "$device_pid" || device_status=$?
 device_pid=
 echo "--- device report"
 cat "$work/device.log"
-unmap_com_ports COM1
+unmap_com_ports COM12
 [[ $status -eq 0 ]] || { echo "the driver's checks failed"; exit 1; }
 [[ $program_status -eq 0 ]] || exit 1
 [[ $device_status -eq 0 ]] || { echo "the device did not receive the image whole"; exit 1; }

@@ -4,6 +4,9 @@
 // checks the read-outs and the success box, closes it and leaves through Exit.
 //   tarnwick_ui_driver IMAGE.UPL EXPECTED_LENGTH APP_NAME [no-device]
 // With no-device, no port opens: the run must end the program after its box.
+// The run goes on under the About box, and the success box must go over it.
+//   tarnwick_ui_driver box APP_NAME TEXT
+// Waits for a box of the program that says TEXT (its command-line answer) and closes it.
 // Runs beside the program on the same (virtual) desktop. Exit status 0 when
 // every check held; each failed check is reported on standard error.
 #include <windows.h>
@@ -115,6 +118,16 @@ void CheckAboutBox(HWND dialog, WPARAM command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "box") {
+    HWND box = nullptr;
+    Check(WaitFor([&] { return (box = FindDialog(argv[2])) != nullptr; }),
+          std::string("a box of ") + argv[2] + " opens");
+    if (box == nullptr) return 1;
+    const std::string text = BoxText(box);
+    Check(text.find(argv[3]) != std::string::npos, std::string("the box says \"") + argv[3] + "\": " + text);
+    ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return failures == 0 ? 0 : 1;
+  }
   if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "no-device")) {
     std::fprintf(stderr, "usage: tarnwick_ui_driver IMAGE.UPL EXPECTED_LENGTH APP_NAME [no-device]\n");
     return 2;
@@ -161,8 +174,14 @@ int main(int argc, char** argv) {
         "the length read-out shows " + expectedLength);
   Check(Enabled(dialog, kIdProgram), "Program is enabled after the load");
 
-  // Program: the run finds the device and serves the image.
+  // Program: the run finds the device and serves the image, with the About box open.
   Click(dialog, kIdProgram);
+  HWND about = nullptr;
+  if (!noDevice) {
+    ::PostMessageA(dialog, WM_SYSCOMMAND, 0x10, 0);
+    Check(WaitFor([&] { return (about = FindDialog("About Tarnwick")) != nullptr; }),
+          "the About box opens during the run");
+  }
   HWND box = nullptr;
   // Title matching is blind to case, and the main dialog is "Tarnwick": skip it.
   const bool ended = WaitFor([&] { return (box = FindDialog(appName.c_str(), dialog)) != nullptr; }, kRunPatienceMs);
@@ -186,6 +205,9 @@ int main(int argc, char** argv) {
     return failures == 0 ? 0 : 1;
   }
   Check(BoxText(box).find("   Programming Device Succeed!   ") != std::string::npos, "the box reports success");
+  // Over the About box, which is still modal: its owner stays disabled.
+  Check(about != nullptr && ::GetWindow(box, GW_OWNER) == about, "the success box is owned by the About box");
+  Check(!::IsWindowEnabled(dialog), "the main dialog stays disabled under both");
   Check(ControlText(dialog, kIdStatus) == "Done", "the status line reads Done");
   Check(ControlText(dialog, kIdBytesSent) == expectedLength, "the bytes-sent read-out shows " + expectedLength);
   const auto length = static_cast<LRESULT>(std::strtol(expectedLength.c_str(), nullptr, 10));
@@ -198,6 +220,14 @@ int main(int argc, char** argv) {
   if (const char* pause = std::getenv("TARNWICK_DRIVER_PAUSE_MS")) ::Sleep(std::strtoul(pause, nullptr, 10));
   ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   Check(WaitFor([&] { return !::IsWindow(box); }), "OK closes the success box");
+  if (about != nullptr) {
+    ::Sleep(200);
+    Check(::IsWindow(about) && ::IsWindowEnabled(about), "the About box takes input again");
+    Check(!::IsWindowEnabled(dialog), "the main dialog stays disabled while the About box shows");
+    ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    Check(WaitFor([&] { return !::IsWindow(about); }), "OK closes the About box");
+    Check(WaitFor([&] { return ::IsWindowEnabled(dialog) != FALSE; }), "the main dialog is enabled again");
+  }
 
   // Exit ends the program.
   Click(dialog, IDCANCEL);

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <memory>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "frame_codec.h"
 #include "programmer_state.h"
 #include "serial_link.h"
+#include "system_error_text.h"
 #include "win32_serial_port.h"
 
 namespace tarnwick::win32 {
@@ -227,6 +229,22 @@ TEST(PortOpenTest, MissingPortFailsWithTheSystemsReason) {
   EXPECT_FALSE(port.IsOpen());
   EXPECT_STRNE(port.LastError(), "");
   port.Close();  // nothing to close
+}
+
+// The system refuses a port that another program holds (Wine does not: it
+// lets a port be opened twice, so the wording is checked on its own).
+TEST(PortOpenTest, RefusedPortIsSaidToBeHeldByAnotherProgram) {
+  constexpr const char* kHeld = ": another program has the port open";
+  for (const DWORD code : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_SHARING_VIOLATION}}) {
+    std::array<char, 256> text{};
+    PortOpenErrorText(code, text.data(), text.size());
+    std::array<char, 256> system{};
+    SystemErrorText(code, system.data(), system.size());
+    EXPECT_EQ(std::string(text.data()), std::string(system.data()) + kHeld);
+  }
+  std::array<char, 256> missing{};
+  PortOpenErrorText(ERROR_FILE_NOT_FOUND, missing.data(), missing.size());
+  EXPECT_EQ(std::string(missing.data()).find(kHeld), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 
 #include "app_icon.h"
 #include "dialog_template.h"
@@ -49,6 +50,23 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
         break;  // the About box has none
     }
   }
+}
+
+QPoint CentredFramePosition(const QRect& ownerFrame, const QRect& ownerClient, const QSize& size) {
+  // The box is framed as its owner is.
+  const int frameWidth = size.width() + ownerFrame.width() - ownerClient.width();
+  const int frameHeight = size.height() + ownerFrame.height() - ownerClient.height();
+  return {ownerFrame.left() + (ownerFrame.width() - frameWidth) / 2,
+          ownerFrame.top() + (ownerFrame.height() - frameHeight) / 2};
+}
+
+void CAboutDlg::showEvent(QShowEvent* event) {
+  // Centred over the owner's window, frames and all. Qt's own placement puts a
+  // dialog some way above its parent's centre, allowing for a title bar.
+  if (QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr; owner != nullptr) {
+    move(CentredFramePosition(owner->frameGeometry(), owner->geometry(), size()));
+  }
+  QDialog::showEvent(event);
 }
 
 }  // namespace tarnwick::ui

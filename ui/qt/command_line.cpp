@@ -5,7 +5,7 @@
 namespace tarnwick::ui {
 
 std::string ProgramUsage() {
-  return "usage: tarnwick [COMn=DEVICE]...\n"
+  return "usage: tarnwick [COMn=DEVICE]...   tarnwick --help | --version\n"
          "Programs a target device over a serial line. COM1 to COM4 stand for the\n"
          "machine's first four serial ports; COMn=DEVICE points one of them at a\n"
          "device of your choice, e.g.  tarnwick COM3=/dev/ttyUSB0\n";
@@ -48,10 +48,20 @@ bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& port
 
 std::string DemoUsage() {
   return "usage: tarnwick-demo [--timeout SECONDS] [COMn=DEVICE]... IMAGE.UPL\n"
+         "       tarnwick-demo --help | --version\n"
          "Runs the programming dialog without a display: loads IMAGE.UPL, presses\n"
          "Program and prints each status text and message as it appears. Exits 0\n"
          "only when the device reported success; 1 on a failure or after the time-out\n"
          "(default 600 s). COMn=DEVICE as for tarnwick, e.g. COM3=/dev/ttyUSB0.\n";
+}
+
+InfoRequest InfoRequested(const std::vector<std::string>& arguments) {
+  InfoRequest request = InfoRequest::None;
+  for (const std::string& argument : arguments) {
+    if (argument == "--help" || argument == "-h") return InfoRequest::Help;
+    if (argument == "--version") request = InfoRequest::Version;
+  }
+  return request;
 }
 
 std::vector<std::string> ArgumentsOf(int argc, char* argv[]) {

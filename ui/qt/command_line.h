@@ -22,6 +22,11 @@ bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& port
                         std::string& error);
 std::string DemoUsage();
 
+// What an argument list asks for instead of a run: --help (or -h) before
+// --version, wherever either stands.
+enum class InfoRequest { None, Help, Version };
+InfoRequest InfoRequested(const std::vector<std::string>& arguments);
+
 // argv without the program name.
 std::vector<std::string> ArgumentsOf(int argc, char* argv[]);
 

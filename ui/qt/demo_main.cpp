@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "port_map.h"
@@ -127,10 +128,21 @@ class DemoDriver {
 
 int main(int argc, char* argv[]) {
   using namespace tarnwick;
+  const std::vector<std::string> arguments = ui::ArgumentsOf(argc, argv);
+  switch (ui::InfoRequested(arguments)) {
+    case ui::InfoRequest::Help:
+      std::fputs(ui::DemoUsage().c_str(), stdout);
+      return 0;
+    case ui::InfoRequest::Version:
+      std::fputs("tarnwick-demo " TARNWICK_VERSION "\n", stdout);
+      return 0;
+    case ui::InfoRequest::None:
+      break;
+  }
   PortMap ports = PortMap::Discover();
   ui::DemoOptions options;
   std::string error;
-  if (!ui::ParseDemoArguments(ui::ArgumentsOf(argc, argv), ports, options, error)) {
+  if (!ui::ParseDemoArguments(arguments, ports, options, error)) {
     std::fprintf(stderr, "tarnwick-demo: %s\n%s", error.c_str(), ui::DemoUsage().c_str());
     return 2;
   }

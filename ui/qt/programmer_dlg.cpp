@@ -80,6 +80,11 @@ CProgrammerDlg::CProgrammerDlg(SerialPort& port, QWidget* parent)
   }
 #endif
 
+  // Focus given to any control ends the time without one.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now != nullptr) focusGone_ = false;
+  });
+
   engine_.OnInitDialog();
 }
 
@@ -200,6 +205,7 @@ void CProgrammerDlg::keyPressEvent(QKeyEvent* event) {
   const bool enter = (key == Qt::Key_Return && modifiers == Qt::NoModifier) ||
                      (key == Qt::Key_Enter && (modifiers == Qt::KeypadModifier || modifiers == Qt::NoModifier));
   if (enter) {
+    if (focusGone_ && focusWidget() == nullptr) return;
     // The focused push button is pressed; with no push button focused, Enter means OK.
     if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isVisible()) {
       if (button->isEnabled()) button->click();
@@ -267,15 +273,29 @@ void CProgrammerDlg::SetReadout(int controlId, std::uint32_t value) {
 }
 
 void CProgrammerDlg::EnableControl(int controlId, bool enabled) {
-  if (QWidget* widget = control(controlId)) widget->setEnabled(enabled);
+  QWidget* widget = control(controlId);
+  if (widget == nullptr) return;
+  const bool hadFocus = !enabled && widget->hasFocus();
+  widget->setEnabled(enabled);
+  if (hadFocus) {
+    // Qt hands the focus of a control that is disabled on to the next one
+    // (Program to Exit), where a second Enter would end the program. Here the
+    // focus goes with the control: no control has it, and Enter does nothing
+    // until the operator gives it to one.
+    if (QWidget* next = focusWidget()) next->clearFocus();
+    focusGone_ = true;
+  }
 }
 
 void CProgrammerDlg::SetProgressRange(std::uint32_t maximum) {
-  progress_->setRange(0, static_cast<int>(maximum));
+  // A range of 0 to 0 is Qt's busy indicator, which never stops moving. An
+  // empty image is wholly sent with its one empty block: its bar stands full.
+  progressEmpty_ = maximum == 0;
+  progress_->setRange(0, progressEmpty_ ? 1 : static_cast<int>(maximum));
 }
 
 void CProgrammerDlg::SetProgressPosition(std::uint32_t position) {
-  progress_->setValue(static_cast<int>(position));
+  progress_->setValue(progressEmpty_ ? progress_->maximum() : static_cast<int>(position));
 }
 
 bool CProgrammerDlg::StartTimer() {
@@ -286,7 +306,17 @@ bool CProgrammerDlg::StartTimer() {
 void CProgrammerDlg::KillTimer() { timer_.stop(); }
 
 void CProgrammerDlg::ShowMessage(const char* text, MessageIcon icon) {
-  QMessageBox box(BoxIcon(icon), MessageCaption(), QString::fromLatin1(text), QMessageBox::Ok, this);
+  // A box opened from a tick while another modal window is open over the
+  // dialog (the About box, the file chooser) goes over that window: parented
+  // to the dialog, the window manager may stack it under the other one, which
+  // then no longer takes input while the box waits unseen.
+  QWidget* owner = this;
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal->isVisible()) {
+    for (QWidget* up = modal; up != nullptr; up = up->parentWidget()) {
+      if (up == this) owner = modal;
+    }
+  }
+  QMessageBox box(BoxIcon(icon), MessageCaption(), QString::fromLatin1(text), QMessageBox::Ok, owner);
   box.setTextFormat(Qt::PlainText);
 
   // A timer is not called again while its own handler still runs, so a box

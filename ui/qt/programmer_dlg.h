@@ -101,6 +101,10 @@ class CProgrammerDlg : public QDialog, public WindowOps {
   int tickCount_ = 0;
   // Ticks being handled, counting nested ones.
   int tickDepth_ = 0;
+  // The range of the progress bar is that of an empty image.
+  bool progressEmpty_ = false;
+  // The focused control was disabled and took the focus with it.
+  bool focusGone_ = false;
   FileChooser chooseFile_;
 };
 

@@ -1,11 +1,36 @@
 // Entry point of the Windows program.
+#include <string>
+
+#include "app_name.h"
+#include "command_line.h"
 #include "programmer_app.h"
 
 namespace {
 tarnwick::win32::CProgrammerApp theApp;
-}
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
-  theApp.InitInstance(instance);
+// A box with no owner, for what the program says before its dialog runs.
+void Tell(const std::string& text, UINT icon) {
+  const std::string caption = tarnwick::win32::ApplicationDisplayName();
+  ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | icon);
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine, int /*show*/) {
+  using namespace tarnwick::win32;
+  const CommandLine parsed = ParseCommandLine(commandLine);
+  switch (parsed.request) {
+    case CommandLineRequest::Help:
+      Tell(UsageText(), MB_ICONINFORMATION);
+      return 0;
+    case CommandLineRequest::Version:
+      Tell(VersionText(), MB_ICONINFORMATION);
+      return 0;
+    case CommandLineRequest::Error:
+      Tell(parsed.error + "\n\n" + UsageText(), MB_ICONEXCLAMATION);
+      return 2;
+    case CommandLineRequest::Run:
+      break;
+  }
+  theApp.InitInstance(instance, parsed.targets);
   return 0;
 }

@@ -7,12 +7,16 @@
 #endif
 #include <windows.h>
 
+#include <array>
+#include <string>
+
 namespace tarnwick::win32 {
 
 class CProgrammerApp {
  public:
   // Runs the program's whole life; always FALSE, so no message loop follows.
-  BOOL InitInstance(HINSTANCE instance);
+  // `ports`: what COM1 to COM4 open instead of themselves ("COM12"; empty for none).
+  BOOL InitInstance(HINSTANCE instance, const std::array<std::string, 4>& ports = {});
 };
 
 }  // namespace tarnwick::win32

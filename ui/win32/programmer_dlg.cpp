@@ -18,6 +18,24 @@ constexpr UINT_PTR kRunTimer = static_cast<UINT_PTR>(kTimerId);
 // The result of a modal run that the engine ended by destroying the window.
 constexpr INT_PTR kEndedByEngine = -1;
 
+// The owned window of a modal stack that takes input: every window under it is disabled.
+struct ModalSearch {
+  HWND dialog;
+  HWND found;
+};
+
+BOOL CALLBACK FindEnabledOwnedWindow(HWND window, LPARAM lParam) {
+  auto& search = *reinterpret_cast<ModalSearch*>(lParam);
+  if (!::IsWindowVisible(window) || !::IsWindowEnabled(window)) return TRUE;
+  for (HWND owner = ::GetWindow(window, GW_OWNER); owner != nullptr; owner = ::GetWindow(owner, GW_OWNER)) {
+    if (owner == search.dialog) {
+      search.found = window;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
 UINT IconStyle(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::Information:
@@ -85,6 +103,7 @@ BOOL CProgrammerDlg::OnInitDialog() {
   }
   ::SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  CreateStatusTip();
   engine_.OnInitDialog();
   CentreWindow(window_, nullptr);
   return TRUE;  // the first tab stop, Exit, gets the focus
@@ -147,7 +166,48 @@ void CProgrammerDlg::OnLoadFile() {
   engine_.LoadFile(path.data());
 }
 
-void CProgrammerDlg::SetStatusText(const char* text) { ::SetDlgItemTextA(window_, IDC_STATUS, text); }
+void CProgrammerDlg::CreateStatusTip() {
+  statusTip_ = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                                 instance_, nullptr);
+  if (statusTip_ == nullptr) return;
+  // A static control lets the mouse through to the dialog, so the tool is the
+  // status line's rectangle of the dialog.
+  TOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.uFlags = TTF_SUBCLASS;
+  tool.hwnd = window_;
+  tool.uId = IDC_STATUS;
+  HWND status = ::GetDlgItem(window_, IDC_STATUS);
+  ::GetWindowRect(status, &tool.rect);
+  ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&tool.rect), 2);
+  tool.lpszText = statusDetail_.data();
+  ::SendMessageA(statusTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  // Room for a long system message.
+  ::SendMessageA(statusTip_, TTM_SETMAXTIPWIDTH, 0, 400);
+}
+
+void CProgrammerDlg::SetStatusTip(const char* text) {
+  statusDetail_ = text;
+  if (statusTip_ == nullptr) return;
+  TOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.hwnd = window_;
+  tool.uId = IDC_STATUS;
+  tool.lpszText = statusDetail_.data();
+  ::SendMessageA(statusTip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void CProgrammerDlg::SetStatusText(const char* text) {
+  ::SetDlgItemTextA(window_, IDC_STATUS, text);
+  // A new status has no detail until the engine gives one.
+  SetStatusTip("");
+}
+
+void CProgrammerDlg::SetStatusDetail(const char* detail) {
+  if (detail == nullptr || *detail == '\0') return;
+  SetStatusTip(detail);
+}
 
 void CProgrammerDlg::SetReadout(int controlId, std::uint32_t value) {
   ::SetDlgItemInt(window_, controlId, value, FALSE);
@@ -170,8 +230,18 @@ bool CProgrammerDlg::StartTimer() { return ::SetTimer(window_, kRunTimer, kTimer
 
 void CProgrammerDlg::KillTimer() { ::KillTimer(window_, kRunTimer); }
 
+HWND CProgrammerDlg::BoxOwner() const {
+  if (::IsWindowEnabled(window_)) return window_;
+  // A modal window is open over the dialog (the About box, the file dialog,
+  // another box): a box opened from a tick goes over that window. Owned by the
+  // dialog, its closing would enable the dialog under a modal window that still runs.
+  ModalSearch search{window_, nullptr};
+  ::EnumThreadWindows(::GetCurrentThreadId(), FindEnabledOwnedWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found != nullptr ? search.found : window_;
+}
+
 void CProgrammerDlg::ShowMessage(const char* text, MessageIcon icon) {
-  ::MessageBoxA(window_, text, appName_.c_str(), MB_OK | IconStyle(icon));
+  ::MessageBoxA(BoxOwner(), text, appName_.c_str(), MB_OK | IconStyle(icon));
 }
 
 void CProgrammerDlg::DestroyMainWindow() {

@@ -27,9 +27,14 @@ class CProgrammerDlg final : public WindowOps {
   INT_PTR DoModal();
   // Leaving through Exit: the port is closed if it is open.
   void CloseSerialPort() { engine_.OnExit(); }
+  // Has COM(index + 1) open another port, such as "COM12".
+  void MapPort(std::size_t index, const char* device) { port_.MapPort(index, device); }
+  // The tooltip of the status line, which carries the status detail.
+  HWND statusTip() const { return statusTip_; }
 
   // WindowOps
   void SetStatusText(const char* text) override;
+  void SetStatusDetail(const char* detail) override;
   void SetReadout(int controlId, std::uint32_t value) override;
   void EnableControl(int controlId, bool enabled) override;
   void SetProgressRange(std::uint32_t maximum) override;
@@ -48,9 +53,15 @@ class CProgrammerDlg final : public WindowOps {
   bool OnPaint();
   void OnCommand(WORD id, WORD code);
   void OnLoadFile();
+  void CreateStatusTip();
+  void SetStatusTip(const char* text);
+  // The window that a box opened now must be owned by.
+  HWND BoxOwner() const;
 
   HINSTANCE instance_;
   HWND window_ = nullptr;
+  HWND statusTip_ = nullptr;
+  std::string statusDetail_;  // the tooltip's text, kept while it shows
   HICON icon_;
   std::string appName_;  // caption of every message box
   Win32SerialPort port_;
