@@ -77,6 +77,10 @@ ParsedOptions ParseDeviceOptions(const std::vector<std::string>& arguments) {
   auto fail = [&parsed](const std::string& message) {
     parsed.outcome = ParsedOptions::Outcome::Error;
     parsed.error = message;
+    // The message names what was given; it must stay one line whatever that was.
+    for (char& c : parsed.error) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
     return parsed;
   };
 

@@ -1,6 +1,7 @@
 // The command-line parsers: the port map's COMn=DEVICE arguments, the
-// simulated device's options and tarnwick-demo's arguments. The input is cut
-// into arguments at its zero bytes, which no real argument can hold.
+// simulated device's options, tarnwick-demo's arguments and the desktop
+// programs' --help and --version. The input is cut into arguments at its zero
+// bytes, which no real argument can hold.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +97,18 @@ void CheckDemoArguments(const Arguments& arguments) {
   Check(options.timeoutSeconds > 0, "the demo took a time-out that is not positive");
 }
 
+// --help or -h anywhere asks for help; otherwise --version anywhere for the version.
+void CheckInfoRequest(const Arguments& arguments) {
+  using tarnwick::ui::InfoRequest;
+  const auto has = [&arguments](const char* word) {
+    return std::find(arguments.begin(), arguments.end(), word) != arguments.end();
+  };
+  const InfoRequest expected = has("--help") || has("-h") ? InfoRequest::Help
+                               : has("--version")         ? InfoRequest::Version
+                                                          : InfoRequest::None;
+  Check(tarnwick::ui::InfoRequested(arguments) == expected, "--help or --version was not seen for what it is");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -103,5 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckPortMap(arguments);
   CheckDeviceOptions(arguments);
   CheckDemoArguments(arguments);
+  CheckInfoRequest(arguments);
   return 0;
 }

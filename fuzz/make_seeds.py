@@ -141,6 +141,7 @@ COMMAND_LINES = {
     "device_numbers": b"--status=0x10\0--answer-after\x002\0--seed=0xFFFFFFFF\0--hang-up-after=5\0-v\0--silent",
     "device_paths": b"--link\0/tmp/l\0--out=o\0--expect\0r\0--baud=abc",
     "help": b"-h",
+    "version": b"COM1=/dev/ttyS0\0--version",
     "demo": b"--timeout\x005\0COM2=/dev/pts/4\0IMAGE.UPL",
     "demo_bad_timeout": b"--timeout\0-1\0IMAGE.UPL",
 }

@@ -6,8 +6,9 @@
 #                            device_frame_reader or command_lines
 #   fuzz.sh all SECONDS      each target in turn, SECONDS each
 # Builds the fuzz preset (clang, build/fuzz) first when needed. An input that
-# breaks an invariant is kept in build/fuzz/findings/TARGET/ and the script
-# fails (with all, after every target has had its turn). Extra libFuzzer options may follow, e.g. fuzz.sh engine 60 -max_len=8192.
+# breaks an invariant is kept in BUILD/findings/TARGET/ and the script
+# fails (with all, after every target has had its turn). libFuzzer options
+# may follow, e.g. fuzz.sh engine 60 -max_len=8192.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,17 +22,26 @@ target=$1
 seconds=$2
 shift 2
 
-[[ -f build/fuzz/CMakeCache.txt ]] || cmake --preset fuzz
-cmake --build --preset fuzz --parallel 2
+# clang with libFuzzer and the sanitizer runtimes, lld, llvm-symbolizer.
+scripts/ensure-deps.sh cmake ninja-build clang libclang-rt-14-dev lld llvm
+# The fuzz preset's own folder, or TARNWICK_FUZZ_BUILD: another clang build
+# made with TARNWICK_FUZZ (the test script uses the asan preset's).
+build=${TARNWICK_FUZZ_BUILD:-build/fuzz}
+if [[ $build == build/fuzz ]]; then
+  [[ -f build/fuzz/CMakeCache.txt ]] || cmake --preset fuzz
+  cmake --build --preset fuzz --parallel 2
+else
+  cmake --build "$build" --parallel 2 --target tarnwick_fuzzers
+fi
 
 run_one() {
   local name=$1
   shift
-  local program=build/fuzz/fuzz/fuzz_$name
+  local program=$build/fuzz/fuzz_$name
   [[ -x $program ]] || { echo "no fuzz target $name (targets: ${targets[*]})" >&2; exit 2; }
   local scratch findings
   scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-fuzz-$name.XXXXXX")
-  findings=build/fuzz/findings/$name
+  findings=$build/findings/$name
   mkdir -p "$findings"
   cp fuzz/corpus/"$name"/* "$scratch"/
   echo "== fuzzing $name for $seconds s"

@@ -12,5 +12,6 @@ cmake --build --preset asan --parallel 2
 ctest --preset asan
 # The native Windows program, cross-built, tested under Wine.
 scripts/test-windows.sh
-# Each fuzz target under libFuzzer for a short while, from its seed corpus (clang, build/fuzz).
-scripts/fuzz.sh all "${TARNWICK_FUZZ_SECONDS:-15}"
+# Each fuzz target under libFuzzer for a short while, from its seed corpus,
+# as built in the asan folder.
+TARNWICK_FUZZ_BUILD=build/asan scripts/fuzz.sh all "${TARNWICK_FUZZ_SECONDS:-10}"

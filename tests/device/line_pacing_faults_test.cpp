@@ -148,6 +148,8 @@ TEST(DeviceOptionsTest, FaultsOnTheDevicesSideAndTheHangUp) {
     EXPECT_EQ(refused.outcome, ParsedOptions::Outcome::Error) << arguments[0];
     EXPECT_NE(refused.error.find(arguments[0]), std::string::npos) << refused.error;
   }
+  // An error names what was given, on one line whatever that holds.
+  EXPECT_EQ(ParseDeviceOptions({"-\n"}).error, "unknown option -?");
 }
 
 }  // namespace
