@@ -1,117 +1,30 @@
-// The simulated device tool run as a child process: its standard output is
-// collected (the first line is the path of its serial end), its standard error
-// goes to a file when one is named. It is told to stop when the test process
-// dies, so that a test that crashes (a sanitizer's report, say) leaves no
-// device running that holds CTest's output pipe open until the time-out.
+// The simulated device tool run as a child process; the first line of its
+// output is the path of its serial end.
 #pragma once
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
+#include "child_process.h"
 
 namespace tarnwick::testing {
 
-class DeviceProcess {
+class DeviceProcess : public ChildProcess {
  public:
   DeviceProcess(const std::string& tool, const std::vector<std::string>& arguments,
                 const std::string& errorsFile = {})
-      : errorsFile_(errorsFile) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<std::string> all{tool};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // Only async-signal-safe calls between fork and exec.
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (::getppid() != parent) ::_exit(127);  // the test died before the line above
-      ::dup2(out[1], STDOUT_FILENO);
-      if (!errorsFile.empty()) {
-        const int errors = ::open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (errors < 0 || ::dup2(errors, STDERR_FILENO) < 0) ::_exit(127);
-      }
-      ::execv(tool.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    stdout_ = out[0];
-  }
-  ~DeviceProcess() {
-    if (pid_ > 0 && !exited_) {
-      // Asked first, so that the tool removes its link; told if it lingers.
-      ::kill(pid_, SIGTERM);
-      if (WaitForExit(std::chrono::seconds(3)) < 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-      }
-    }
-    if (stdout_ >= 0) ::close(stdout_);
-  }
-  DeviceProcess(const DeviceProcess&) = delete;
-  DeviceProcess& operator=(const DeviceProcess&) = delete;
+      : ChildProcess(tool, arguments, errorsFile) {}
 
   // The first line of its output: the path of its serial end; empty if none comes.
   std::string serialPath() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (output_.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline &&
+    while (Output().find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline &&
            ReadOutput(std::chrono::milliseconds(20)) >= 0) {
     }
-    const auto end = output_.find('\n');
-    return end == std::string::npos ? std::string() : output_.substr(0, end);
+    const auto end = Output().find('\n');
+    return end == std::string::npos ? std::string() : Output().substr(0, end);
   }
-
-  // The exit status once it ends, 128 + the signal if a signal ended it, or -1 after `limit`.
-  int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      ReadOutput(std::chrono::milliseconds(10));
-    }
-    exited_ = true;
-    while (ReadOutput(std::chrono::milliseconds(0)) > 0) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  void Signal(int number) { ::kill(pid_, number); }
-  const std::string& Output() const { return output_; }
-  bool Said(const std::string& text) const { return output_.find(text) != std::string::npos; }
-  std::string Errors() const {
-    const auto bytes = ReadBytes(errorsFile_);
-    return std::string(bytes.begin(), bytes.end());
-  }
-
- private:
-  // Bytes read, 0 when none came in time, -1 at the end of the output.
-  long ReadOutput(std::chrono::milliseconds wait) {
-    pollfd ready{stdout_, POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0) return 0;
-    char buffer[4096];
-    const ssize_t got = ::read(stdout_, buffer, sizeof buffer);
-    if (got <= 0) return -1;
-    output_.append(buffer, static_cast<std::size_t>(got));
-    return got;
-  }
-
-  std::string errorsFile_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  int stdout_ = -1;
-  std::string output_;
 };
 
 }  // namespace tarnwick::testing
