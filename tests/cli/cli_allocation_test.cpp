@@ -8,26 +8,18 @@
 #include <memory>
 #include <new>
 
+#include "counting_new.h"
 #include "device_process.h"
 #include "reporter.h"
 #include "station.h"
 #include "temp_dir.h"
 
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace tarnwick::cli {
 namespace {
+
+using testing::allocations;
+using testing::counting;
 
 using namespace std::chrono_literals;
 

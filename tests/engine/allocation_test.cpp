@@ -7,24 +7,16 @@
 #include <memory>
 #include <new>
 
+#include "counting_new.h"
 #include "platform_image_file.h"
 #include "run_machine.h"
 
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (counting) ++allocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace tarnwick {
 namespace {
+
+using testing::allocations;
+using testing::counting;
 
 // A device on COM1 with fixed buffers: asks for each block in turn after the
 // handshake, and reports success after the first short block.
