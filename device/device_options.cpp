@@ -37,6 +37,7 @@ std::string DeviceUsage() {
          "pseudo-terminal and prints the path of its serial end as the first line;\n"
          "with PORT it serves that serial port.\n"
          "\n"
+         "Options:\n"
          "  --link PATH        also make a symlink PATH to the pseudo-terminal (removed on exit)\n"
          "  --out FILE         write each image received whole: run 1 to FILE, run N to FILE.N\n"
          "  --expect RAW       compare each image with the raw (unscrambled) file RAW\n"
@@ -62,6 +63,7 @@ std::string DeviceUsage() {
          "A block is asked for at most 10 times; after that the run ends with status 2.\n"
          "A run that goes past 65536 bytes ends with status 3. A block not received\n"
          "within 1 s (at --baud 0) or 1.5 s plus its transfer time is asked for again.\n"
+         "\n"
          "Exit status: 0 when every run received its image whole (and equal to RAW),\n"
          "no run was cut short, and with --runs N all N runs were served; 1 otherwise;\n"
          "2 for bad arguments.\n";

@@ -30,8 +30,18 @@ void PrintUsage(std::ostream& out) {
   out << "usage: tarnwick-pack RAW-FILE IMAGE.UPL          scramble a binary into an image\n"
          "       tarnwick-pack --unpack IMAGE.UPL RAW-FILE  descramble an image into a binary\n"
          "       tarnwick-pack --help | --version\n"
+         "Scrambles a raw binary into a .UPL image for the programmer, or back.\n"
          "Images hold at most "
-      << tarnwick::kMaxImageLength << " bytes.\n";
+      << tarnwick::kMaxImageLength
+      << " bytes.\n"
+         "\n"
+         "Options:\n"
+         "  --unpack   descramble IMAGE.UPL into RAW-FILE\n"
+         "  --help     show this text and exit\n"
+         "  --version  show the version and exit\n"
+         "\n"
+         "Exit status: 0 done; 1 a file cannot be read or written, or the binary is too\n"
+         "long; 2 for a wrong argument.\n";
 }
 
 bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t length) {

@@ -398,5 +398,37 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
   }
 }
 
+// The manual page is made from --help-all and --version: every option of
+// every command must be there, under that command's heading, and the version
+// line must name the program.
+TEST_F(CliRunTest, HelpAllHoldsEveryOptionOfEveryCommand) {
+  auto all = Cli({"--help-all"});
+  ASSERT_EQ(all->WaitForExit(10s), 0);
+  const std::string page = all->Output();
+  for (const std::string command : {"ports", "program", "station"}) {
+    auto one = Cli({command, "--help"});
+    ASSERT_EQ(one->WaitForExit(10s), 0);
+    // A command's part: its heading, its description, a blank line, its entries.
+    const std::size_t heading = page.find("tarnwick-cli " + command + " [OPTIONS]");
+    ASSERT_NE(heading, std::string::npos) << page;
+    const std::size_t entries = page.find("\n\n", heading);
+    ASSERT_NE(entries, std::string::npos);
+    const std::string part = page.substr(heading, page.find("\n\n", entries + 2) - heading);
+    int options = 0;
+    for (const std::string& line : one->Lines()) {
+      if (line.rfind("  -", 0) != 0 || line.find("--help") != std::string::npos) continue;
+      const std::string names = line.substr(2, line.find(' ', 2) - 2);
+      EXPECT_NE(part.find("  " + names), std::string::npos) << command << ": " << names << "\n" << part;
+      ++options;
+    }
+    EXPECT_GT(options, 0) << command;
+  }
+  EXPECT_NE(page.find("Exit status:"), std::string::npos);
+
+  auto version = Cli({"--version"});
+  ASSERT_EQ(version->WaitForExit(10s), 0);
+  EXPECT_EQ(version->Output().rfind("tarnwick-cli 1.", 0), 0u) << version->Output();
+}
+
 }  // namespace
 }  // namespace tarnwick::cli

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -257,6 +258,38 @@ TEST(ResourcesTest, AboutMenuStringAndIconImages) {
     sizes.push_back(width);
   }
   EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+}
+
+TEST(ResourcesTest, VersionResourceCarriesTheProjectVersion) {
+  char path[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameA(nullptr, path, sizeof path), 0u);
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(::GetFileVersionInfoA(path, 0, size, info.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS),
+                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+  EXPECT_STREQ(numbers, TARNWICK_VERSION);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+  // The strings Explorer shows say the same, in the "1, 0, 0, 1" form.
+  std::string expected = TARNWICK_VERSION;
+  for (std::size_t dot = expected.find('.'); dot != std::string::npos; dot = expected.find('.', dot)) {
+    expected.replace(dot, 1, ", ");
+  }
+  for (const char* name : {"FileVersion", "ProductVersion"}) {
+    char* text = nullptr;
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    ASSERT_TRUE(::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length)) << name;
+    EXPECT_EQ(std::string(text), expected) << name;
+  }
 }
 
 TEST(WindowPlacementTest, MinimizedIconIsCentredByTheRoundedFormula) {

@@ -22,6 +22,7 @@
 #include <unistd.h>
 #endif
 
+#include "help_layout.h"
 #include "port_specs.h"
 #include "reporter.h"
 #include "run_log.h"
@@ -315,15 +316,41 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
   return kExitSuccess;
 }
 
+// What each command's exit status means, for its own help and the overall one.
+constexpr const char* kProgramExitStatus =
+    "0 success; 1 the device reported a failure; 2 usage; 3 no device\n"
+    "answered on any port tried; 4 the device stopped asking (stalled); 5 the\n"
+    "port was lost; 6 the image cannot be loaded; 130 interrupted.";
+constexpr const char* kStationExitStatus = "0 when every run succeeded, 1 otherwise, 2 usage.";
+constexpr const char* kPortsExitStatus = "0.";
+
+// `text` with every line after the first indented by `columns` spaces.
+std::string Indented(const std::string& text, std::size_t columns) {
+  std::string out;
+  for (const char c : text) {
+    out += c;
+    if (c == '\n') out.append(columns, ' ');
+  }
+  return out;
+}
+
 int Main(int argc, char** argv) {
   CLI::App app("Programs the target device over a serial line, from scripts and on production stations.",
                "tarnwick-cli");
-  app.set_version_flag("--version", TARNWICK_VERSION, "print the version and exit");
+  app.set_version_flag("--version", "tarnwick-cli " TARNWICK_VERSION, "print the version and exit");
+  // Every command's options on one page, as the manual page shows them.
+  app.set_help_all_flag("--help-all", "print the help of every command and exit");
+  app.formatter(std::make_shared<HelpLayout>());
   app.require_subcommand(1, 1);
   app.footer(
-      "Ports (PORT): COMn (COM1 to COM4 as the dialog maps them; on Windows any n), COMn=PATH, a device path,\n"
-      "a name under /dev/serial/by-id, or usb:VID:PID[:SERIAL] for the adapters with those IDs.\n"
-      "Run \"tarnwick-cli COMMAND --help\" for a command's options.");
+      "Ports (PORT): COMn (COM1 to COM4 as the dialog maps them; on Windows any n), COMn=PATH, a device\n"
+      "path, a name under /dev/serial/by-id, or usb:VID:PID[:SERIAL] for the adapters with those IDs.\n"
+      "Run \"tarnwick-cli COMMAND --help\" for a command's options, \"tarnwick-cli --help-all\" for all.\n"
+      "\n"
+      "Exit status:\n"
+      "  program  " + Indented(kProgramExitStatus, 11) + "\n" +
+      "  station  " + kStationExitStatus + "\n" +
+      "  ports    " + kPortsExitStatus);
 
   CommonOptions options;
   bool loop = false;
@@ -335,7 +362,7 @@ int Main(int argc, char** argv) {
   ports->add_option("--sys-root", options.tree.sysRoot)->group("");
   ports->add_option("mapping", portsArguments, "COMn=PATH: point COMn at a device, as the dialog takes it")
       ->type_name("COMn=PATH");
-  ports->footer("Exit status: 0.");
+  ports->footer(std::string("Exit status: ") + kPortsExitStatus);
 
   CLI::App* program = app.add_subcommand("program", "program one device");
   AddCommonOptions(*program, options);
@@ -343,10 +370,7 @@ int Main(int argc, char** argv) {
                       "the ports to try, in order (default: the dialog's scan of COM1 to COM4), then the image")
       ->type_name("[PORT]... IMAGE.UPL")
       ->required();
-  program->footer(
-      "Exit status: 0 success; 1 the device reported a failure; 2 usage; 3 no device answered on any port\n"
-      "tried; 4 the device stopped asking (stalled); 5 the port was lost; 6 the image cannot be loaded;\n"
-      "130 interrupted.");
+  program->footer(std::string("Exit status: ") + Indented(kProgramExitStatus, 13));
 
   CLI::App* station = app.add_subcommand("station", "program a device on every PORT at once");
   AddCommonOptions(*station, options);
@@ -355,9 +379,8 @@ int Main(int argc, char** argv) {
   station->add_option("arguments", stationArguments, "the ports, then the image")
       ->type_name("PORT... IMAGE.UPL")
       ->required();
-  station->footer(
-      "At the end (or at Ctrl-C) a summary for each port: devices programmed, failures.\n"
-      "Exit status: 0 when every run succeeded, 1 otherwise, 2 usage.");
+  station->footer(std::string("At the end (or at Ctrl-C) a summary for each port: devices programmed, failures.\n") +
+                  "Exit status: " + kStationExitStatus);
 
   try {
     app.parse(argc, argv);

@@ -5,10 +5,18 @@
 namespace tarnwick::ui {
 
 std::string ProgramUsage() {
-  return "usage: tarnwick [COMn=DEVICE]...   tarnwick --help | --version\n"
+  return "usage: tarnwick [COMn=DEVICE]...\n"
+         "       tarnwick --help | --version\n"
          "Programs a target device over a serial line. COM1 to COM4 stand for the\n"
          "machine's first four serial ports; COMn=DEVICE points one of them at a\n"
-         "device of your choice, e.g.  tarnwick COM3=/dev/ttyUSB0\n";
+         "device of your choice, e.g.  tarnwick COM3=/dev/ttyUSB0\n"
+         "\n"
+         "Options:\n"
+         "  COMn=DEVICE  have the scan open DEVICE where it would open COMn (n from 1 to 4)\n"
+         "  --help       show this text and exit\n"
+         "  --version    show the version and exit\n"
+         "\n"
+         "Exit status: 0 when the dialog is closed; 2 for a wrong argument.\n";
 }
 
 bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& ports, DemoOptions& options,
@@ -50,9 +58,16 @@ std::string DemoUsage() {
   return "usage: tarnwick-demo [--timeout SECONDS] [COMn=DEVICE]... IMAGE.UPL\n"
          "       tarnwick-demo --help | --version\n"
          "Runs the programming dialog without a display: loads IMAGE.UPL, presses\n"
-         "Program and prints each status text and message as it appears. Exits 0\n"
-         "only when the device reported success; 1 on a failure or after the time-out\n"
-         "(default 600 s). COMn=DEVICE as for tarnwick, e.g. COM3=/dev/ttyUSB0.\n";
+         "Program and prints each status text and message as it appears.\n"
+         "\n"
+         "Options:\n"
+         "  --timeout SECONDS  give up after SECONDS (default 600)\n"
+         "  COMn=DEVICE        as for tarnwick, e.g. COM3=/dev/ttyUSB0\n"
+         "  --help             show this text and exit\n"
+         "  --version          show the version and exit\n"
+         "\n"
+         "Exit status: 0 only when the device reported success; 1 on a failure or\n"
+         "after the time-out; 2 for a wrong argument.\n";
 }
 
 InfoRequest InfoRequested(const std::vector<std::string>& arguments) {

@@ -1,0 +1,58 @@
+# Manual pages, section 1, generated with help2man from each program's own
+# --help and --version, so that options and exit statuses are written down in
+# one place only: the program. man/PROGRAM.h2m adds the name line, prose and
+# examples; man/serial-ports.h2m the serial-port notes of the programs that
+# open ports. The pages land gzipped in the build folder's man/ and install
+# into share/man/man1.
+option(TARNWICK_MAN_PAGES "Generate the manual pages (needs help2man)" ON)
+if(NOT TARNWICK_MAN_PAGES OR CMAKE_CROSSCOMPILING)
+  return()
+endif()
+find_program(TARNWICK_HELP2MAN help2man)
+find_program(TARNWICK_GZIP gzip)
+if(NOT TARNWICK_HELP2MAN OR NOT TARNWICK_GZIP)
+  message(STATUS "help2man or gzip not found: no manual pages (scripts/ensure-deps.sh installs help2man)")
+  return()
+endif()
+
+set(man_source ${PROJECT_SOURCE_DIR}/man)
+set(man_output ${PROJECT_BINARY_DIR}/man)
+file(MAKE_DIRECTORY ${man_output})
+set(man_pages)
+
+# tarnwick_man_page(TARGET [HELP_OPTION] [SERIAL_PORTS])
+function(tarnwick_man_page target)
+  if(NOT TARGET ${target})
+    return()
+  endif()
+  cmake_parse_arguments(PAGE "SERIAL_PORTS" "HELP_OPTION" "" ${ARGN})
+  if(NOT PAGE_HELP_OPTION)
+    set(PAGE_HELP_OPTION --help)
+  endif()
+  set(includes --include=${man_source}/${target}.h2m)
+  set(depends ${man_source}/${target}.h2m ${man_source}/help-for-manual.sh)
+  if(PAGE_SERIAL_PORTS)
+    list(APPEND includes --include=${man_source}/serial-ports.h2m)
+    list(APPEND depends ${man_source}/serial-ports.h2m)
+  endif()
+  set(page ${man_output}/${target}.1)
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND ${TARNWICK_HELP2MAN} --no-info --section=1 --manual=${PROJECT_NAME}
+            --source=${PROJECT_NAME}\ ${PROJECT_VERSION} ${includes}
+            --help-option=${PAGE_HELP_OPTION} --version-option=--version --output=${page}
+            "${man_source}/help-for-manual.sh $<TARGET_FILE:${target}>"
+    COMMAND ${TARNWICK_GZIP} -9nkf ${page}
+    DEPENDS ${target} ${depends}
+    COMMENT "Writing the manual page of ${target}"
+    VERBATIM)
+  set(man_pages ${man_pages} ${page}.gz PARENT_SCOPE)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+tarnwick_man_page(tarnwick SERIAL_PORTS)
+tarnwick_man_page(tarnwick-demo SERIAL_PORTS)
+tarnwick_man_page(tarnwick-cli HELP_OPTION --help-all SERIAL_PORTS)
+tarnwick_man_page(tarnwick-device SERIAL_PORTS)
+tarnwick_man_page(tarnwick-pack)
+add_custom_target(tarnwick_man_pages ALL DEPENDS ${man_pages})
