@@ -12,6 +12,11 @@ cmake --build --preset asan --parallel 2
 ctest --preset asan
 # The native Windows program, cross-built, tested under Wine.
 scripts/test-windows.sh
+# The Debian package and the Windows archives, made from the builds above,
+# then checked: lintian, the metadata validators, the files they hold, and
+# their programs run from them.
+scripts/package.sh
+scripts/check-packages.sh
 # Each fuzz target under libFuzzer for a short while, from its seed corpus,
 # as built in the asan folder.
 TARNWICK_FUZZ_BUILD=build/asan scripts/fuzz.sh all "${TARNWICK_FUZZ_SECONDS:-10}"

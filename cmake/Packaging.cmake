@@ -1,0 +1,86 @@
+# Packages, made with CPack from the build folder's install rules:
+#   Linux:   tarnwick_<version>_<arch>.deb (cpack -G DEB), into /usr;
+#   Windows: tarnwick-<version>-win32.zip or -win64.zip (cpack -G ZIP), the
+#            programs, the README and a note on COM ports in one folder.
+# scripts/package.sh builds them into build/packages/. The version is the
+# project's, as for --version and the Windows version resource.
+set(TARNWICK_PACKAGE_MAINTAINER "The Tarnwick developers <developers@tarnwick.org>"
+    CACHE STRING "Maintainer named in the Debian package and its changelog")
+
+set(CPACK_PACKAGE_NAME tarnwick)
+set(CPACK_PACKAGE_VENDOR "The Tarnwick developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "program a target device with a firmware image over a serial line")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Tarnwick programs a target device over an RS-232 serial line. The operator
+loads a scrambled firmware image (.UPL, up to 65,536 bytes) and presses
+Program; Tarnwick finds the device on COM1 to COM4, sends the image block by
+block as the device asks for it, and shows the bytes sent, a progress bar and
+a status line until the device reports the result.
+
+The package holds the desktop program (tarnwick), tarnwick-cli for scripts
+and production stations, tarnwick-device (a simulated target device on a
+pseudo-terminal, for use without hardware), tarnwick-pack (which scrambles a
+binary into an image) and tarnwick-demo (the dialog without a display).")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-win32)
+  endif()
+  # Text files with Windows line ends, for the plainest of editors.
+  set(windows_docs ${PROJECT_BINARY_DIR}/packaging)
+  foreach(pair README.md:README.txt packaging/windows/COM-PORTS.txt:COM-PORTS.txt)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 source)
+    list(GET pair 1 name)
+    file(READ ${PROJECT_SOURCE_DIR}/${source} text)
+    file(CONFIGURE OUTPUT ${windows_docs}/${name} CONTENT "${text}" @ONLY NEWLINE_STYLE CRLF)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
+  endforeach()
+  install(FILES ${windows_docs}/README.txt ${windows_docs}/COM-PORTS.txt DESTINATION .)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TARNWICK_PACKAGE_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Dependencies from the programs' shared libraries (dpkg-shlibdeps).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+  set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
+  set(package_files ${PROJECT_BINARY_DIR}/packaging)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${package_files}/changelog @ONLY)
+  add_custom_command(
+    OUTPUT ${package_files}/changelog.gz
+    COMMAND gzip -9nkf ${package_files}/changelog
+    DEPENDS ${package_files}/changelog
+    VERBATIM)
+  add_custom_target(tarnwick_package_files ALL DEPENDS ${package_files}/changelog.gz)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_SOURCE_DIR}/README.md
+                ${package_files}/changelog.gz
+          DESTINATION ${doc_dir})
+  configure_file(${PROJECT_SOURCE_DIR}/resources/org.tarnwick.Tarnwick.metainfo.xml
+                 ${package_files}/org.tarnwick.Tarnwick.metainfo.xml @ONLY)
+  if(TARGET tarnwick)
+    install(FILES ${package_files}/org.tarnwick.Tarnwick.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  endif()
+endif()
+
+# Everything the packages take, built without the tests.
+add_custom_target(tarnwick_package_contents)
+foreach(target tarnwick tarnwick-demo tarnwick-cli tarnwick-device tarnwick-pack
+               tarnwick_icons tarnwick_man_pages tarnwick_package_files)
+  if(TARGET ${target})
+    add_dependencies(tarnwick_package_contents ${target})
+  endif()
+endforeach()
+
+include(CPack)
