@@ -1,8 +1,9 @@
 # Manual pages, section 1, generated with help2man from each program's own
 # --help and --version, so that options and exit statuses are written down in
 # one place only: the program. man/PROGRAM.h2m adds the name line, prose and
-# examples; man/serial-ports.h2m the serial-port notes of the programs that
-# open ports. The pages land gzipped in the build folder's man/ and install
+# examples; man/serial-ports.h2m the notes on serial ports for the programs
+# that open them, and man/com-ports.h2m how COM1 to COM4 are found for those
+# that scan them. The pages land gzipped in the build folder's man/ and install
 # into share/man/man1.
 option(TARNWICK_MAN_PAGES "Generate the manual pages (needs help2man)" ON)
 if(NOT TARNWICK_MAN_PAGES OR CMAKE_CROSSCOMPILING)
@@ -20,21 +21,25 @@ set(man_output ${PROJECT_BINARY_DIR}/man)
 file(MAKE_DIRECTORY ${man_output})
 set(man_pages)
 
-# tarnwick_man_page(TARGET [HELP_OPTION] [SERIAL_PORTS])
+# tarnwick_man_page(TARGET [HELP_OPTION OPTION] [SERIAL_PORTS] [COM_PORTS])
 function(tarnwick_man_page target)
   if(NOT TARGET ${target})
     return()
   endif()
-  cmake_parse_arguments(PAGE "SERIAL_PORTS" "HELP_OPTION" "" ${ARGN})
+  cmake_parse_arguments(PAGE "SERIAL_PORTS;COM_PORTS" "HELP_OPTION" "" ${ARGN})
   if(NOT PAGE_HELP_OPTION)
     set(PAGE_HELP_OPTION --help)
   endif()
   set(includes --include=${man_source}/${target}.h2m)
   set(depends ${man_source}/${target}.h2m ${man_source}/help-for-manual.sh)
-  if(PAGE_SERIAL_PORTS)
-    list(APPEND includes --include=${man_source}/serial-ports.h2m)
-    list(APPEND depends ${man_source}/serial-ports.h2m)
-  endif()
+  foreach(notes SERIAL_PORTS COM_PORTS)
+    if(PAGE_${notes})
+      string(TOLOWER ${notes} file)
+      string(REPLACE "_" "-" file ${file})
+      list(APPEND includes --include=${man_source}/${file}.h2m)
+      list(APPEND depends ${man_source}/${file}.h2m)
+    endif()
+  endforeach()
   set(page ${man_output}/${target}.1)
   add_custom_command(
     OUTPUT ${page}.gz
@@ -50,9 +55,9 @@ function(tarnwick_man_page target)
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
 
-tarnwick_man_page(tarnwick SERIAL_PORTS)
-tarnwick_man_page(tarnwick-demo SERIAL_PORTS)
-tarnwick_man_page(tarnwick-cli HELP_OPTION --help-all SERIAL_PORTS)
+tarnwick_man_page(tarnwick SERIAL_PORTS COM_PORTS)
+tarnwick_man_page(tarnwick-demo SERIAL_PORTS COM_PORTS)
+tarnwick_man_page(tarnwick-cli HELP_OPTION --help-all SERIAL_PORTS COM_PORTS)
 tarnwick_man_page(tarnwick-device SERIAL_PORTS)
 tarnwick_man_page(tarnwick-pack)
 add_custom_target(tarnwick_man_pages ALL DEPENDS ${man_pages})

@@ -85,14 +85,29 @@ device_pid=
   fail "programming from the package: tarnwick-cli exit $cli_status, tarnwick-device exit $device_status"
 pass "tarnwick-cli from the package programmed tarnwick-device on $port (4000 bytes)"
 
-# Every page renders, and groff has nothing to warn about.
+# Every page renders, groff has nothing to warn about, and it holds every
+# option the program's help lists, its exit statuses and, for the programs
+# that open ports, the permission hint (and the COM mapping where they scan).
 for program in "${programs[@]}"; do
   page=$root/usr/share/man/man1/$program.1.gz
-  MANWIDTH=80 man --warnings -E UTF-8 -l "$page" > "$work/page.txt" 2> "$work/page.err" || fail "man -l $page"
-  [[ ! -s $work/page.err ]] && grep -q '^EXIT STATUS' "$work/page.txt" ||
-    fail "$program's page: $(cat "$work/page.err") (or no EXIT STATUS section)"
+  MANWIDTH=80 man --warnings -E ascii -l "$page" > "$work/page.txt" 2> "$work/page.err" || fail "man -l $page"
+  [[ ! -s $work/page.err ]] || fail "$program's page: $(cat "$work/page.err")"
+  sections=("EXIT STATUS")
+  [[ $program != tarnwick-pack ]] && sections+=("SERIAL PORTS")
+  [[ $program != tarnwick-pack && $program != tarnwick-device ]] && sections+=("COM PORTS")
+  for section in "${sections[@]}"; do
+    grep -qx "$section" "$work/page.txt" || fail "$program's page has no $section section"
+  done
+  [[ $program == tarnwick-pack ]] || grep -q 'dialout' "$work/page.txt" || fail "$program's page has no dialout hint"
+  help_option=--help
+  [[ $program == tarnwick-cli ]] && help_option=--help-all
+  "$bin/$program" "$help_option" | sed -n 's/^ \{1,10\}\(-[^ ]*\).*/\1/p' | tr ',' '\n' > "$work/options.txt"
+  [[ -s $work/options.txt ]] || fail "no options read from $program $help_option"
+  while read -r option; do
+    grep -q -- "$option" "$work/page.txt" || fail "$program's page lacks $option"
+  done < "$work/options.txt"
 done
-pass "man -l renders all ${#programs[@]} pages"
+pass "man -l renders all ${#programs[@]} pages, each with every option of its program's help"
 
 # The Windows archives.
 wine_prefix=$PWD/build/windows-x64/wine-prefix

@@ -343,8 +343,11 @@ int Main(int argc, char** argv) {
   app.formatter(std::make_shared<HelpLayout>());
   app.require_subcommand(1, 1);
   app.footer(
-      "Ports (PORT): COMn (COM1 to COM4 as the dialog maps them; on Windows any n), COMn=PATH, a device\n"
-      "path, a name under /dev/serial/by-id, or usb:VID:PID[:SERIAL] for the adapters with those IDs.\n"
+      "Ports:\n"
+      "  A PORT is COMn (COM1 to COM4 as the dialog maps them; on Windows any n), COMn=PATH, a\n"
+      "  device path, a name under /dev/serial/by-id, or usb:VID:PID[:SERIAL] for the adapters\n"
+      "  with those IDs.\n"
+      "\n"
       "Run \"tarnwick-cli COMMAND --help\" for a command's options, \"tarnwick-cli --help-all\" for all.\n"
       "\n"
       "Exit status:\n"
