@@ -16,6 +16,9 @@ if(NOT TARNWICK_HELP2MAN OR NOT TARNWICK_GZIP)
   return()
 endif()
 
+# Pages dated by the release, not by the build, so that a rebuild gives the same pages.
+execute_process(COMMAND date -u -d "${TARNWICK_RELEASE_DATE} 12:00 UTC" +%s
+                OUTPUT_VARIABLE release_epoch OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(man_source ${PROJECT_SOURCE_DIR}/man)
 set(man_output ${PROJECT_BINARY_DIR}/man)
 file(MAKE_DIRECTORY ${man_output})
@@ -43,7 +46,8 @@ function(tarnwick_man_page target)
   set(page ${man_output}/${target}.1)
   add_custom_command(
     OUTPUT ${page}.gz
-    COMMAND ${TARNWICK_HELP2MAN} --no-info --section=1 --manual=${PROJECT_NAME}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${release_epoch}
+            ${TARNWICK_HELP2MAN} --no-info --section=1 --manual=${PROJECT_NAME}
             --source=${PROJECT_NAME}\ ${PROJECT_VERSION} ${includes}
             --help-option=${PAGE_HELP_OPTION} --version-option=--version --output=${page}
             "${man_source}/help-for-manual.sh $<TARGET_FILE:${target}>"

@@ -57,6 +57,9 @@ else()
 
   set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
   set(package_files ${PROJECT_BINARY_DIR}/packaging)
+  # The changelog dates the release in the form Debian wants (RFC 5322).
+  execute_process(COMMAND date -u -R -d "${TARNWICK_RELEASE_DATE} 12:00 UTC"
+                  OUTPUT_VARIABLE TARNWICK_RELEASE_TIME OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${package_files}/changelog @ONLY)
   add_custom_command(
     OUTPUT ${package_files}/changelog.gz
