@@ -142,7 +142,11 @@ for bits in 64 32; do
     [[ $answer == "$program $version" ]] || fail "$program.exe --version said \"$answer\""
   done
   # The desktop program answers in a box: the test driver reads and closes it.
-  driver=$PWD/build/windows-x$([[ $bits == 64 ]] && echo 64 || echo 86)/tests/win32/tarnwick_ui_driver.exe
+  build=$PWD/build/windows-x$([[ $bits == 64 ]] && echo 64 || echo 86)
+  driver=$build/tests/win32/tarnwick_ui_driver.exe
+  if [[ ! -f $driver && -f $build/CMakeCache.txt ]]; then
+    cmake --build "$build" --target tarnwick_ui_driver >/dev/null
+  fi
   if [[ -f $driver ]]; then
     bash tests/win32/ui-run.sh "$wine_run" "$wine_prefix" /bin/false /bin/false "$dir/tarnwick.exe" "$driver" 0 \
       command-line > "$work/box.txt" 2>&1 || { cat "$work/box.txt"; fail "tarnwick.exe from the archive"; }
