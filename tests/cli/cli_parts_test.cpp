@@ -13,8 +13,8 @@
 #include "cli_process.h"
 #include "fake_machine.h"
 #include "json_line.h"
-#include "port_specs.h"
 #include "routed_port.h"
+#include "serial_devices.h"
 #include "sha256.h"
 
 namespace tarnwick::cli {
@@ -71,26 +71,26 @@ TEST(JsonLine, TooLongIsCutButStaysAnObject) {
   EXPECT_EQ(text.substr(text.size() - 3), "}}\n");
 }
 
-TEST(PortSpecs, KindsOfPortArguments) {
+TEST(PortArguments, Kinds) {
   std::string error;
-  EXPECT_EQ(ParsePortSpec("COM3", error).kind, PortSpecKind::ComName);
-  EXPECT_EQ(ParsePortSpec("com12", error).comNumber, 12u);
-  const PortSpec mapping = ParsePortSpec("COM2=/dev/ttyUSB1", error);
-  EXPECT_EQ(mapping.kind, PortSpecKind::ComMapping);
+  EXPECT_EQ(ParsePortArgument("COM3", error).kind, PortArgumentKind::ComName);
+  EXPECT_EQ(ParsePortArgument("com12", error).comNumber, 12u);
+  const PortArgument mapping = ParsePortArgument("COM2=/dev/ttyUSB1", error);
+  EXPECT_EQ(mapping.kind, PortArgumentKind::ComMapping);
   EXPECT_EQ(mapping.comNumber, 2u);
   EXPECT_EQ(mapping.path, "/dev/ttyUSB1");
-  const PortSpec usb = ParsePortSpec("usb:0403:6001:A1B2", error);
-  EXPECT_EQ(usb.kind, PortSpecKind::UsbId);
+  const PortArgument usb = ParsePortArgument("usb:0403:6001:A1B2", error);
+  EXPECT_EQ(usb.kind, PortArgumentKind::UsbId);
   EXPECT_EQ(usb.vendorId, 0x0403u);
   EXPECT_EQ(usb.productId, 0x6001u);
   EXPECT_EQ(usb.serial, "A1B2");
-  EXPECT_EQ(ParsePortSpec("usb:10c4:ea60", error).serial, "");
-  EXPECT_EQ(ParsePortSpec("/dev/ttyACM0", error).kind, PortSpecKind::Path);
-  EXPECT_EQ(ParsePortSpec("usb-FTDI_A1-if00-port0", error).kind, PortSpecKind::ById);
+  EXPECT_EQ(ParsePortArgument("usb:10c4:ea60", error).serial, "");
+  EXPECT_EQ(ParsePortArgument("/dev/ttyACM0", error).kind, PortArgumentKind::Path);
+  EXPECT_EQ(ParsePortArgument("usb-FTDI_A1-if00-port0", error).kind, PortArgumentKind::ById);
 
   for (const char* bad : {"COM0=/dev/x", "COM3=", "usb:0403", "usb:xyz:6001", "usb:12345:1", "usb:0403:6001:", ""}) {
     error.clear();
-    EXPECT_EQ(ParsePortSpec(bad, error).kind, PortSpecKind::Invalid) << bad;
+    EXPECT_EQ(ParsePortArgument(bad, error).kind, PortArgumentKind::Invalid) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
 }

@@ -23,9 +23,9 @@
 #endif
 
 #include "help_layout.h"
-#include "port_specs.h"
 #include "reporter.h"
 #include "run_log.h"
+#include "serial_devices.h"
 #include "sha256.h"
 #include "station.h"
 

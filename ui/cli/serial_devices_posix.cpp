@@ -14,7 +14,7 @@
 
 #include "permission_hint.h"
 #include "port_map.h"
-#include "port_specs.h"
+#include "serial_devices.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -156,32 +156,32 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& t
   const std::vector<SerialDevice> devices = ListSerialDevices(tree);
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
-    const PortSpec spec = ParsePortSpec(argument, error);
+    const PortArgument parsed = ParsePortArgument(argument, error);
     PortTarget target;
     target.label = argument;
-    switch (spec.kind) {
-      case PortSpecKind::Invalid:
+    switch (parsed.kind) {
+      case PortArgumentKind::Invalid:
         return false;
-      case PortSpecKind::ComName:
-        if (spec.comNumber > discovered.devices.size()) {
+      case PortArgumentKind::ComName:
+        if (parsed.comNumber > discovered.devices.size()) {
           error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
                   "a /dev/serial/by-id name or usb:VID:PID)";
           return false;
         }
-        target.label = "COM" + std::to_string(spec.comNumber);
-        target.path = discovered.devices[spec.comNumber - 1];
+        target.label = "COM" + std::to_string(parsed.comNumber);
+        target.path = discovered.devices[parsed.comNumber - 1];
         if (target.path.empty()) target.missing = "no serial device for it on this machine";
         break;
-      case PortSpecKind::ComMapping:
-        if (spec.comNumber > discovered.devices.size()) {
+      case PortArgumentKind::ComMapping:
+        if (parsed.comNumber > discovered.devices.size()) {
           error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
           return false;
         }
-        target.label = "COM" + std::to_string(spec.comNumber);
-        target.path = spec.path;
+        target.label = "COM" + std::to_string(parsed.comNumber);
+        target.path = parsed.path;
         break;
-      case PortSpecKind::ById: {
-        const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / spec.path;
+      case PortArgumentKind::ById: {
+        const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / parsed.path;
         std::error_code missing;
         if (!fs::exists(link, missing)) {
           error = "\"" + argument + "\" is neither a port name nor a device under " +
@@ -191,18 +191,18 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& t
         target.path = Canonical(link).string();
         break;
       }
-      case PortSpecKind::Path: {
+      case PortArgumentKind::Path: {
         // A link (a by-id path, say) stands for the device it points to.
         std::error_code missing;
-        target.path = fs::exists(spec.path, missing) ? Canonical(spec.path).string() : spec.path;
+        target.path = fs::exists(parsed.path, missing) ? Canonical(parsed.path).string() : parsed.path;
         break;
       }
-      case PortSpecKind::UsbId: {
+      case PortArgumentKind::UsbId: {
         bool any = false;
         for (const SerialDevice& device : devices) {
-          if (!device.usb || HexValue(device.vendorId) != spec.vendorId || HexValue(device.productId) != spec.productId)
+          if (!device.usb || HexValue(device.vendorId) != parsed.vendorId || HexValue(device.productId) != parsed.productId)
             continue;
-          if (!spec.serial.empty() && device.serial != spec.serial) continue;
+          if (!parsed.serial.empty() && device.serial != parsed.serial) continue;
           PortTarget match;
           match.label = argument;
           match.path = Canonical(device.path).string();

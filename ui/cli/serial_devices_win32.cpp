@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "port_specs.h"
+#include "serial_devices.h"
 #include "win32_image_file.h"
 #include "win32_serial_port.h"
 
@@ -59,12 +59,12 @@ bool ComMapping(const DeviceTree&, const std::vector<std::string>& mappings, std
                 std::string& error) {
   for (std::size_t i = 0; i < devices.size(); ++i) devices[i] = "COM" + std::to_string(i + 1);
   for (const std::string& mapping : mappings) {
-    const PortSpec spec = ParsePortSpec(mapping, error);
-    if (spec.kind != PortSpecKind::ComMapping || spec.comNumber > devices.size()) {
+    const PortArgument parsed = ParsePortArgument(mapping, error);
+    if (parsed.kind != PortArgumentKind::ComMapping || parsed.comNumber > devices.size()) {
       error = "bad port mapping \"" + mapping + "\": expected COMn=DEVICE with n from 1 to 4";
       return false;
     }
-    devices[spec.comNumber - 1] = spec.path;
+    devices[parsed.comNumber - 1] = parsed.path;
   }
   return true;
 }
@@ -86,30 +86,30 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, 
                   std::string& error) {
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
-    const PortSpec spec = ParsePortSpec(argument, error);
+    const PortArgument parsed = ParsePortArgument(argument, error);
     PortTarget target;
     target.label = argument;
-    switch (spec.kind) {
-      case PortSpecKind::Invalid:
+    switch (parsed.kind) {
+      case PortArgumentKind::Invalid:
         return false;
-      case PortSpecKind::ComName:
-        target.label = "COM" + std::to_string(spec.comNumber);
+      case PortArgumentKind::ComName:
+        target.label = "COM" + std::to_string(parsed.comNumber);
         target.path = DevicePath(target.label);
         break;
-      case PortSpecKind::ComMapping: {
-        target.label = "COM" + std::to_string(spec.comNumber);
+      case PortArgumentKind::ComMapping: {
+        target.label = "COM" + std::to_string(parsed.comNumber);
         unsigned number = 0;
         std::string ignored;
-        const PortSpec mapped = ParsePortSpec(spec.path, ignored);
-        number = mapped.kind == PortSpecKind::ComName ? mapped.comNumber : 0;
-        target.path = number != 0 ? DevicePath("COM" + std::to_string(number)) : spec.path;
+        const PortArgument mapped = ParsePortArgument(parsed.path, ignored);
+        number = mapped.kind == PortArgumentKind::ComName ? mapped.comNumber : 0;
+        target.path = number != 0 ? DevicePath("COM" + std::to_string(number)) : parsed.path;
         break;
       }
-      case PortSpecKind::Path:
-        target.path = spec.path;
+      case PortArgumentKind::Path:
+        target.path = parsed.path;
         break;
-      case PortSpecKind::ById:
-      case PortSpecKind::UsbId:
+      case PortArgumentKind::ById:
+      case PortArgumentKind::UsbId:
         error = "\"" + argument + "\": on Windows a port is COMn or a device path such as \\\\.\\COM12";
         return false;
     }

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "port_specs.h"
 #include "routed_port.h"
 #include "run_machine.h"
 #include "run_window.h"
+#include "serial_devices.h"
 
 namespace tarnwick::cli {
 

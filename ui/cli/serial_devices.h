@@ -56,10 +56,10 @@ struct PortTarget {
   std::string missing;    // why `path` is empty
 };
 
-enum class PortSpecKind { ComName, ComMapping, UsbId, ById, Path, Invalid };
+enum class PortArgumentKind { ComName, ComMapping, UsbId, ById, Path, Invalid };
 
-struct PortSpec {
-  PortSpecKind kind = PortSpecKind::Invalid;
+struct PortArgument {
+  PortArgumentKind kind = PortArgumentKind::Invalid;
   std::string text;         // as given
   unsigned comNumber = 0;   // ComName, ComMapping
   std::string path;         // ComMapping, Path, ById
@@ -68,7 +68,7 @@ struct PortSpec {
 };
 
 // The kind of one PORT argument; Invalid with `error` set when it is none.
-PortSpec ParsePortSpec(const std::string& text, std::string& error);
+PortArgument ParsePortArgument(const std::string& text, std::string& error);
 
 // The ports the arguments name, in order (a usb: argument names every adapter
 // that matches). False and `error` on an argument that names no port.

@@ -1,4 +1,4 @@
-#include "port_specs.h"
+#include "serial_devices.h"
 
 #include <charconv>
 #include <string_view>
@@ -23,23 +23,23 @@ bool ParseComName(std::string_view text, unsigned& number) {
 
 }  // namespace
 
-PortSpec ParsePortSpec(const std::string& text, std::string& error) {
-  PortSpec spec;
-  spec.text = text;
+PortArgument ParsePortArgument(const std::string& text, std::string& error) {
+  PortArgument parsed;
+  parsed.text = text;
   const std::string_view view(text);
   const std::size_t equals = view.find('=');
   if (equals != std::string_view::npos) {
-    if (ParseComName(view.substr(0, equals), spec.comNumber) && equals + 1 < view.size()) {
-      spec.kind = PortSpecKind::ComMapping;
-      spec.path = text.substr(equals + 1);
-      return spec;
+    if (ParseComName(view.substr(0, equals), parsed.comNumber) && equals + 1 < view.size()) {
+      parsed.kind = PortArgumentKind::ComMapping;
+      parsed.path = text.substr(equals + 1);
+      return parsed;
     }
     error = "\"" + text + "\" is not a port mapping: expected COMn=PATH";
-    return spec;
+    return parsed;
   }
-  if (ParseComName(view, spec.comNumber)) {
-    spec.kind = PortSpecKind::ComName;
-    return spec;
+  if (ParseComName(view, parsed.comNumber)) {
+    parsed.kind = PortArgumentKind::ComName;
+    return parsed;
   }
   if (view.starts_with("usb:")) {
     // usb:VID:PID or usb:VID:PID:SERIAL, the IDs in hex as lsusb shows them.
@@ -49,28 +49,28 @@ PortSpec ParsePortSpec(const std::string& text, std::string& error) {
     const std::string_view vendor = rest.substr(0, first);
     const std::string_view product =
         first == std::string_view::npos ? std::string_view() : rest.substr(first + 1, second - first - 1);
-    if (vendor.size() <= 4 && product.size() <= 4 && ParseNumber(vendor, 16, spec.vendorId) &&
-        ParseNumber(product, 16, spec.productId) &&
+    if (vendor.size() <= 4 && product.size() <= 4 && ParseNumber(vendor, 16, parsed.vendorId) &&
+        ParseNumber(product, 16, parsed.productId) &&
         (second == std::string_view::npos || second + 1 < rest.size())) {
-      spec.kind = PortSpecKind::UsbId;
-      if (second != std::string_view::npos) spec.serial = std::string(rest.substr(second + 1));
-      return spec;
+      parsed.kind = PortArgumentKind::UsbId;
+      if (second != std::string_view::npos) parsed.serial = std::string(rest.substr(second + 1));
+      return parsed;
     }
     error = "\"" + text + "\" is not a USB adapter: expected usb:VID:PID or usb:VID:PID:SERIAL (IDs in hex)";
-    return spec;
+    return parsed;
   }
   if (view.find('/') != std::string_view::npos || view.find('\\') != std::string_view::npos) {
-    spec.kind = PortSpecKind::Path;
-    spec.path = text;
-    return spec;
+    parsed.kind = PortArgumentKind::Path;
+    parsed.path = text;
+    return parsed;
   }
   if (!view.empty()) {
-    spec.kind = PortSpecKind::ById;
-    spec.path = text;
-    return spec;
+    parsed.kind = PortArgumentKind::ById;
+    parsed.path = text;
+    return parsed;
   }
   error = "an empty port name";
-  return spec;
+  return parsed;
 }
 
 }  // namespace tarnwick::cli
