@@ -16,6 +16,8 @@ packages=(
   clang libclang-rt-14-dev lld llvm
   # tarnwick-cli's option parser (header-only; the Windows builds use it too).
   libcli11-dev
+  # Tests parse every JSON line the programs write with a real parser.
+  nlohmann-json3-dev
   # The manual pages, written from the programs' --help at build time.
   help2man
 )
