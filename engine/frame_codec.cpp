@@ -59,4 +59,13 @@ bool FrameParser::Feed(ProgrammerState& state, std::uint8_t byte) {
   }
 }
 
+bool DeviceChecksumHolds(const ProgrammerState& state) {
+  const std::size_t count = state.rxPacket[1];
+  // Command, count and the data bytes body[0 .. count]; the checksum follows them.
+  const std::size_t summed = count + 3;
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < summed; ++i) sum = static_cast<std::uint8_t>(sum + state.rxPacket[i]);
+  return state.rxPacket[summed] == sum;
+}
+
 }  // namespace tarnwick

@@ -33,8 +33,9 @@ inline constexpr std::array<std::uint8_t, kHandshakeDataLength + 1> handshakeSou
 int BuildFrame(const std::uint8_t* source, std::uint8_t* out, std::size_t count);
 
 // Assembles device frames byte by byte into state.rxPacket (command, count,
-// then count + 2 body bytes), with its state in state.rxState. No checksum is
-// verified: the host acts only on the command and the first body byte.
+// then count + 2 body bytes), with its state in state.rxState. It checks no
+// checksum itself: what a frame is trusted for is the run's decision
+// (DeviceChecksumHolds).
 class FrameParser {
  public:
   // Feeds one received byte; true when it completed a frame, which then
@@ -47,5 +48,10 @@ class FrameParser {
  private:
   int rxIndex_ = 0;
 };
+
+// The device lays its frames out as the host does: count + 1 data bytes, then
+// the low 8 bits of the sum of the command, count and data bytes. True when
+// the frame standing in state.rxPacket ends with that sum.
+bool DeviceChecksumHolds(const ProgrammerState& state);
 
 }  // namespace tarnwick

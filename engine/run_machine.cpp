@@ -37,7 +37,8 @@ void ProgrammerEngine::OnProgram() {
   failedResultPending_ = false;
   furthestBlock_ = 0;
   endServed_ = false;
-  ticksWithoutRequest_ = 0;
+  ticksWithoutProgress_ = 0;
+  droppedResults_ = 0;
   stallNoticeShown_ = false;
   lastOutcome_ = RunOutcome::None;
 
@@ -115,8 +116,8 @@ void ProgrammerEngine::StepRun() {
       state_.runState = RunProgramming;
       return;
     case RunProgramming: {
-      // Counted before the poll, which sets it back to 0 on a request.
-      if (ticksWithoutRequest_ < UINT32_MAX) ++ticksWithoutRequest_;
+      // Counted before the poll, which sets it back to 0 when the run moves on.
+      if (ticksWithoutProgress_ < UINT32_MAX) ++ticksWithoutProgress_;
       const int result = PollResult();
       // A success that arrived with the port's last bytes still counts.
       if (result != kResultSuccess && link_.PortFailed()) {
@@ -246,14 +247,18 @@ void ProgrammerEngine::DispatchPacket() {
   if (command == kCommandRequest) {
     state_.connected = 1;
     state_.deviceSeen = 1;
-    ticksWithoutRequest_ = 0;
-    if (stallNoticeShown_) {
-      // The device is back and the run goes on as before.
-      stallNoticeShown_ = false;
-      window_.EnableControl(IdProgram, false);
-    }
     ServeBlock(firstBodyByte);
   } else if (command == kCommandResult) {
+    // A result decides the run: one damaged on the line (a failure read as
+    // success, or a request read as a result) must not. It is dropped; the
+    // device's next frame, or the stall bound, ends the run.
+    if (!DeviceChecksumHolds(state_)) {
+      if (droppedResults_ < UINT32_MAX) ++droppedResults_;
+      char text[kStatusBufferSize * 2];
+      std::snprintf(text, sizeof text, kTextResultDroppedFormat, droppedResults_);
+      window_.SetStatusDetail(text);
+      return;
+    }
     lastDeviceStatus_ = firstBodyByte;
     // Success before the end of the image has gone out cannot be about this
     // run's image: a result left over from an earlier run, or a request
@@ -262,6 +267,7 @@ void ProgrammerEngine::DispatchPacket() {
     if (firstBodyByte == 0 && !endServed_) return;
     state_.resultOk = (firstBodyByte == 0) ? 1 : 0;
     failedResultPending_ = (firstBodyByte != 0);
+    ticksWithoutProgress_ = 0;
   }
 }
 
@@ -298,7 +304,12 @@ void ProgrammerEngine::ServeBlock(std::uint8_t requestByte) {
   }
 
   state_.blockCounter = block;
-  furthestBlock_ = std::max(furthestBlock_, block);
+  // Only a block the device has not had yet moves the run on: one that asks
+  // again and again for the same block, or past the end, is stalling.
+  if (block > furthestBlock_) {
+    furthestBlock_ = block;
+    NoteProgress();
+  }
   const std::uint32_t end = std::min<std::uint32_t>(block * kBlockSize, state_.imageLength);
   const std::uint32_t blockLength = end - start;
   std::memcpy(source.data() + 1, state_.imageData.data() + start, blockLength);
@@ -325,8 +336,17 @@ void ProgrammerEngine::ServeBlock(std::uint8_t requestByte) {
   }
 }
 
+void ProgrammerEngine::NoteProgress() {
+  ticksWithoutProgress_ = 0;
+  if (stallNoticeShown_) {
+    // The device is back and the run goes on as before.
+    stallNoticeShown_ = false;
+    window_.EnableControl(IdProgram, false);
+  }
+}
+
 void ProgrammerEngine::NoticeStallIfDue() {
-  if (ticksWithoutRequest_ < kStallTicks || stallNoticeShown_) return;
+  if (ticksWithoutProgress_ < kStallTicks || stallNoticeShown_) return;
   // The run goes on, in case the device comes back; the operator may start over.
   stallNoticeShown_ = true;
   window_.EnableControl(IdProgram, true);

@@ -46,7 +46,7 @@ inline constexpr std::array<const char*, 4> kPortNames = {"COM1", "COM2", "COM3"
 inline constexpr std::uint32_t kProbeLimit = 100;
 inline constexpr std::uint32_t kHandshakeInterval = 5;
 inline constexpr std::uint8_t kSequenceMask = 0x3F;
-// Ticks of RunProgramming without a request from the device (10 s) before the
+// Ticks of RunProgramming in which the run does not move on (10 s) before the
 // operator is told and may start over.
 inline constexpr std::uint32_t kStallTicks = 100;
 inline constexpr std::array<const char*, 4> kSpinnerGlyphs = {"-", "\\", "|", "/"};
@@ -64,7 +64,11 @@ inline constexpr const char* kTextFailed = "   Programming Device Fail!    ";
 // port's name), and the status detail of a run whose device went quiet.
 inline constexpr const char* kTextPortLostFormat = "The connection to the device on %s was lost.";
 inline constexpr const char* kTextStalled =
-    "The device has sent no request for 10 s. Press Program to start again on the same port.";
+    "The device has asked for no new block and sent no result for 10 s. Press Program to start again on the "
+    "same port.";
+// The status detail when a result frame fails its checksum ("%u": how many in this run).
+inline constexpr const char* kTextResultDroppedFormat =
+    "A result from the device arrived damaged (checksum wrong) and was ignored (%u in this run).";
 
 // How the last run ended, for front ends that must act on it without reading
 // message texts.
@@ -118,13 +122,18 @@ class ProgrammerEngine {
   RunOutcome lastOutcome() const { return lastOutcome_; }
   // The status byte of the last result frame received.
   std::uint8_t lastDeviceStatus() const { return lastDeviceStatus_; }
-  // Ticks of RunProgramming since the device's last request (or since the
-  // run began to program); the stall notice comes at kStallTicks.
-  std::uint32_t ticksWithoutRequest() const { return ticksWithoutRequest_; }
+  // Ticks of RunProgramming since the run last moved on: a block served for
+  // the first time in the run, or a result (or since it began to program).
+  // A device that asks again and again for what it already has does not move
+  // it on. The stall notice comes at kStallTicks.
+  std::uint32_t ticksWithoutProgress() const { return ticksWithoutProgress_; }
+  // Result frames of this run dropped because their checksum failed.
+  std::uint32_t droppedResults() const { return droppedResults_; }
   bool stallNoticeShown() const { return stallNoticeShown_; }
 
  private:
   void NoticeStallIfDue();
+  void NoteProgress();
   void EndRunOnLostPort();
   ProgrammerState state_;
   SerialLink link_;
@@ -142,7 +151,8 @@ class ProgrammerEngine {
   std::uint32_t furthestBlock_ = 0;
   // The end of the image has been served in this run.
   bool endServed_ = false;
-  std::uint32_t ticksWithoutRequest_ = 0;
+  std::uint32_t ticksWithoutProgress_ = 0;
+  std::uint32_t droppedResults_ = 0;
   bool stallNoticeShown_ = false;
   RunOutcome lastOutcome_ = RunOutcome::None;
   std::uint8_t lastDeviceStatus_ = 0;

@@ -268,7 +268,7 @@ class EngineRun {
   void OnMessage(const char* text) {
     Trace("    message box: \"%s\"", text);
     if (std::strcmp(text, kTextSucceeded) == 0) {
-      Check(successAllowed_, "success reported without a result frame with status 0");
+      Check(successAllowed_, "success reported without a whole result frame with status 0");
     }
     if (boxDepth_ >= kMaxBoxDepth) return;
     ++boxDepth_;
@@ -280,7 +280,7 @@ class EngineRun {
   void CheckBetweenEvents() {
     MatchFramesOnLine();
     if (engine_.lastOutcome() == RunOutcome::Success) {
-      Check(successAllowed_, "the run ended in success without a result frame with status 0");
+      Check(successAllowed_, "the run ended in success without a whole result frame with status 0");
     }
     // The link holds nothing back, so every frame it sent stands whole on the line.
     if (port_.IsOpen() && !port_.Failed() && engine_.link().PendingBytes() == 0) {
@@ -311,7 +311,7 @@ class EngineRun {
   std::vector<fuzz::WireFrame> framesOnLine_;  // block frames not yet matched
   std::uint32_t counterBefore_ = 0;
   fuzz::ResultWatch resultWatch_;
-  bool successAllowed_ = false;  // a result frame with status 0 was read since Program
+  bool successAllowed_ = false;  // a result frame with status 0 and its checksum was read since Program
   bool loadedSinceProgram_ = false;
   bool exited_ = false;
   unsigned ticks_ = 0;

@@ -106,6 +106,10 @@ ENGINE = {
     "exit_mid_run": [COM1, WRITE_LIMIT, 5] + load(300) + connect_com1() + serve(1) + [EXIT],
     "com_unplugged": [COM1 | COM2] + load(300) + [TOGGLE_OPENABLE, 0, PROGRAM] + ticks(4) + [REQUEST, 0]
     + ticks(3) + serve(1, 2) + succeed(),
+    # After the end of the image: a request for block 0 with 0x80 flipped to
+    # 0x81, and a failure whose status reads 0; neither decides the run.
+    "damaged_results": [COM1] + load(300) + connect_com1() + serve(1, 2) + [FRAME, 0x81, 0x00, 0x00, 0x80]
+    + ticks(1) + [FRAME, 0x81, 0x00, 0x00, 0x83] + ticks(1) + succeed(),
 }
 
 # ---- frame_codec: bytes for the parser; byte 0 is also BuildFrame's count --

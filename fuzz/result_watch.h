@@ -1,6 +1,8 @@
 // Watches the bytes the engine reads as device frames (0x33 0xBB, command,
 // count, count + 2 body bytes) and says when a result frame (0x81) with
-// status 0 went by: the one thing that may let a run end in success.
+// status 0 and a checksum that holds went by: the one thing that may let a
+// run end in success. The checksum, the frame's last byte, is the low 8 bits
+// of the sum of the command, the count and the bytes between.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +26,12 @@ class ResultWatch {
         return false;
       case kCommand:
         command_ = byte;
+        sum_ = byte;
         wait_ = kCount;
         return false;
       case kCount:
         remaining_ = byte + 2u;
+        sum_ = static_cast<std::uint8_t>(sum_ + byte);
         wait_ = kFirstBody;
         return false;
       case kFirstBody:
@@ -35,9 +39,12 @@ class ResultWatch {
         wait_ = kBody;
         [[fallthrough]];
       case kBody:
-        if (--remaining_ != 0) return false;
+        if (--remaining_ != 0) {
+          sum_ = static_cast<std::uint8_t>(sum_ + byte);
+          return false;
+        }
         wait_ = kSync1;
-        return command_ == 0x81 && status_ == 0;
+        return command_ == 0x81 && status_ == 0 && byte == sum_;
     }
     return false;
   }
@@ -46,6 +53,7 @@ class ResultWatch {
   enum Wait { kSync1, kSync2, kCommand, kCount, kFirstBody, kBody } wait_ = kSync1;
   std::uint8_t command_ = 0;
   std::uint8_t status_ = 0;
+  std::uint8_t sum_ = 0;
   unsigned remaining_ = 0;
 };
 

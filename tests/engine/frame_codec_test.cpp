@@ -137,5 +137,31 @@ TEST_F(FrameParserTest, ResettingTheStateDiscardsAPartialFrame) {
   EXPECT_EQ(state->rxPacket[2], 0x04);
 }
 
+// The checksum is the sum of command, count and data, with the longest body
+// too; one flipped bit anywhere in the frame makes it fail.
+TEST_F(FrameParserTest, DeviceChecksumIsTheSumOfCommandCountAndData) {
+  ASSERT_EQ(Feed({0x33, 0xBB, 0x81, 0x00, 0x02, 0x83}).size(), 1u);
+  EXPECT_TRUE(DeviceChecksumHolds(*state));
+  ASSERT_EQ(Feed({0x33, 0xBB, 0x81, 0x00, 0x00, 0x80}).size(), 1u);  // a request for block 0, one bit flipped
+  EXPECT_FALSE(DeviceChecksumHolds(*state));
+  ASSERT_EQ(Feed({0x33, 0xBB, 0x81, 0x00, 0x00, 0x83}).size(), 1u);  // status 2 read as 0
+  EXPECT_FALSE(DeviceChecksumHolds(*state));
+  ASSERT_EQ(Feed({0x33, 0xBB, 0x82, 0x01, 0x10, 0x20, 0xB3}).size(), 1u);
+  EXPECT_TRUE(DeviceChecksumHolds(*state));
+
+  std::vector<std::uint8_t> longest{0x33, 0xBB, 0x81, 0xFF};
+  auto sum = static_cast<std::uint8_t>(0x81 + 0xFF);
+  for (int i = 0; i < 256; ++i) {
+    longest.push_back(static_cast<std::uint8_t>(i * 7));
+    sum = static_cast<std::uint8_t>(sum + i * 7);
+  }
+  longest.push_back(sum);
+  ASSERT_EQ(Feed(longest).size(), 1u);
+  EXPECT_TRUE(DeviceChecksumHolds(*state));
+  longest[100] ^= 0x10;
+  ASSERT_EQ(Feed(longest).size(), 1u);
+  EXPECT_FALSE(DeviceChecksumHolds(*state));
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -363,6 +363,61 @@ TEST_F(ServeTest, SuccessBeforeTheEndOfTheImageIsNotTakenForSuccess) {
   EXPECT_EQ(window.messages[0].text, kTextSucceeded);
 }
 
+// A result damaged on the line decides nothing, whichever way it reads: a
+// request for block 0 with one bit flipped, or a failure read as success.
+TEST_F(ServeTest, ResultWhoseChecksumFailsIsDroppedAndToldOf) {
+  SetImage(testing::Pattern(300));
+  ConnectOnCom1();
+  Ask(1);
+  Ask(2);  // the end of the image
+  port.Deliver({0x33, 0xBB, 0x81, 0x00, 0x00, 0x80});
+  Tick();
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_EQ(engine->lastOutcome(), RunOutcome::None);
+  EXPECT_EQ(engine->droppedResults(), 1u);
+  EXPECT_EQ(window.detail, "A result from the device arrived damaged (checksum wrong) and was ignored (1 in this run).");
+  port.Deliver({0x33, 0xBB, 0x81, 0x00, 0x00, 0x83});  // status 2 with its checksum, status read as 0
+  port.Deliver({0x33, 0xBB, 0x81, 0x00, 0x02, 0x84});  // a failure whose checksum is off by one
+  Tick();
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_EQ(engine->droppedResults(), 3u);
+  EXPECT_EQ(engine->state().runState, RunProgramming);
+
+  port.Deliver(Result(2));  // the same failure, whole
+  Tick();
+  ASSERT_EQ(window.messages.size(), 1u);
+  EXPECT_EQ(window.messages[0].text, kTextFailed);
+  EXPECT_EQ(engine->lastDeviceStatus(), 2);
+  port.Deliver(Result(0));
+  Tick();
+  ASSERT_EQ(window.messages.size(), 2u);
+  EXPECT_EQ(window.messages[1].text, kTextSucceeded);
+
+  engine->OnProgram();  // a new run counts from 0 again
+  EXPECT_EQ(engine->droppedResults(), 0u);
+}
+
+// Asking again and again for a block the device already has, or for what
+// lies past the end of the image, is not progress: the stall bound holds.
+TEST_F(ServeTest, RepeatedRequestsDoNotKeepAStalledRunAlive) {
+  SetImage(testing::Pattern(300));
+  ConnectOnCom1();
+  Ask(1);
+  for (int i = 0; i < 98; ++i) Ask(1);  // block 1 again, every tick
+  EXPECT_TRUE(window.detail.empty());
+  Ask(2);  // the last block, new: the count starts again
+  EXPECT_EQ(engine->ticksWithoutProgress(), 0u);
+  for (int i = 0; i < 99; ++i) Ask(static_cast<std::uint8_t>(3 + i % 2));  // past the end
+  EXPECT_TRUE(window.detail.empty());
+  Ask(3);
+  EXPECT_EQ(window.detail, kTextStalled);
+  EXPECT_EQ(engine->ticksWithoutProgress(), 100u);
+
+  port.Deliver(Result(2));  // a result moves the run on
+  Tick();
+  EXPECT_EQ(engine->ticksWithoutProgress(), 0u);
+}
+
 TEST_F(ServeTest, QuietDeviceIsNoticedAfterTenSecondsAndTheRunGoesOn) {
   SetImage(testing::Pattern(1000));
   ConnectOnCom1();
@@ -374,13 +429,13 @@ TEST_F(ServeTest, QuietDeviceIsNoticedAfterTenSecondsAndTheRunGoesOn) {
   EXPECT_EQ(window.detail, kTextStalled);
   EXPECT_TRUE(window.IsEnabled(IdProgram));
   EXPECT_EQ(window.status, "Programming...    25% Done  ");
-  EXPECT_EQ(engine->ticksWithoutRequest(), 100u);
+  EXPECT_EQ(engine->ticksWithoutProgress(), 100u);
   EXPECT_TRUE(window.messages.empty());
 
   Ask(2);  // the device is back: the run goes on as before
   EXPECT_EQ(port.Blocks().back(), BlockFrame(2, Slice(testing::Pattern(1000), 256, 128)));
   EXPECT_FALSE(window.IsEnabled(IdProgram));
-  EXPECT_EQ(engine->ticksWithoutRequest(), 0u);
+  EXPECT_EQ(engine->ticksWithoutProgress(), 0u);
 
   Tick(100);
   ASSERT_EQ(window.detail, kTextStalled);

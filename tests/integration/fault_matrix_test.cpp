@@ -1,7 +1,7 @@
 // Seeded runs of the real engine and POSIX port against the simulated device
-// on a pseudo-terminal, with faults on the line in both directions, a device
-// that answers late, one that never answers, one killed mid-run and one that
-// hangs up. Whatever happens, a run ends with the image received bit for bit
+// on a pseudo-terminal, with faults on the line in both directions (up to 15%
+// of the device's bytes damaged), a device that answers late, one that never
+// answers, one killed mid-run, one that hangs up and one that reports failure. Whatever happens, a run ends with the image received bit for bit
 // and success, or with a failure the operator is told of: never success with
 // a wrong image, never a hang.
 //
@@ -45,6 +45,7 @@ struct Scenario {
   std::size_t imageLength = 0;
   std::vector<std::string> deviceOptions;
   std::chrono::milliseconds killAfter{0};  // 0: the device is not killed
+  bool deviceReportsFailure = false;      // the device ends every run with status 2
 };
 
 std::string Rate(std::mt19937& random, double maximum) {
@@ -90,6 +91,17 @@ Scenario MakeScenario(unsigned seed) {
       options.insert(options.end(), {"--answer-after", std::to_string(2 + random() % 4)});
       const auto faults = MixedFaults(random);
       options.insert(options.end(), faults.begin(), faults.end());
+      break;
+    }
+    case 4:
+    case 5: {
+      // What the device sends is damaged heavily; a result must be whole to count.
+      scenario.kind = seed % 10 == 4 ? "damaged device frames" : "damaged failure report";
+      options.insert(options.end(), {"--corrupt-sent", Rate(random, 0.15), "--drop-sent", Rate(random, 0.02)});
+      if (seed % 10 == 5) {
+        scenario.deviceReportsFailure = true;
+        options.insert(options.end(), {"--status", "2"});
+      }
       break;
     }
     default: {
@@ -163,6 +175,9 @@ TEST_P(FaultMatrixTest, EndsInSuccessWithTheImageOrAReportedFailure) {
   if (report.empty() || report.back() != '\n') report += '\n';
   std::cout << "  device: " << report << std::flush;
 
+  if (scenario.deviceReportsFailure) {
+    EXPECT_NE(engine->lastOutcome(), RunOutcome::Success) << "success reported for a device that reported failure";
+  }
   if (engine->lastOutcome() == RunOutcome::Success) {
     // The device writes what it received once the run is over.
     EXPECT_EQ(device.WaitForExit(10s), 0) << device.Output() << device.Errors();

@@ -94,6 +94,7 @@ void PortRun::Tick(SteadyTime now) {
   if (phase_ != Phase::Running) return;
   lastTick_ = now;
   if (window_.timerRunning()) scan().engine->OnTimer();
+  TraceDroppedResults();
   Check(now);
 }
 
@@ -125,7 +126,7 @@ void PortRun::Check(SteadyTime now) {
     case RunOutcome::None:
       break;
   }
-  if (state.runState == RunProgramming && engine.ticksWithoutRequest() >= settings_.stallTicks) {
+  if (state.runState == RunProgramming && engine.ticksWithoutProgress() >= settings_.stallTicks) {
     End(Outcome::Stalled, now);
     return;
   }
@@ -189,6 +190,18 @@ void PortRun::Interrupt(SteadyTime now) {
   End(Outcome::Interrupted, now);
   for (Scan& each : scans_) each.engine->OnExit();
   phase_ = Phase::Done;
+}
+
+// The trace shows the bytes as they came; say there which result was not trusted.
+void PortRun::TraceDroppedResults() {
+  // The engine counts from 0 again in each run.
+  const std::uint32_t dropped = scan().engine->droppedResults();
+  if (settings_.trace != nullptr && dropped > droppedTraced_) {
+    const PortTarget* target = current();
+    std::fprintf(settings_.trace, "%s !! result frame dropped: its checksum is wrong (%u in this run)\n",
+                 target != nullptr ? target->label.c_str() : "-", dropped);
+  }
+  droppedTraced_ = dropped;
 }
 
 void PortRun::OnStatus(const char* text) { observer_.Status(*this, text); }

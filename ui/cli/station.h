@@ -126,6 +126,7 @@ class PortRun final : private RunEvents {
   void OnMessage(const char* text, MessageIcon icon) override;
 
   void Check(SteadyTime now);
+  void TraceDroppedResults();
   void End(Outcome outcome, SteadyTime now);
   void BeginRun(SteadyTime now);
   Scan& scan() { return scans_[scanIndex_]; }
@@ -149,6 +150,7 @@ class PortRun final : private RunEvents {
   unsigned failed_ = 0;
   std::string* loadMessage_ = nullptr;
   Outcome lastOutcome_ = Outcome::Success;
+  std::uint32_t droppedTraced_ = 0;
 };
 
 // Ticks `runs` every `period` (the dialog's 100 ms; tests may go faster)
