@@ -81,9 +81,11 @@ bool IsTerminal(std::FILE* stream) {
 // A program started without a standard stream has nowhere to write it: each
 // missing one is opened on the null device.
 void OpenMissingStandardStreams() {
-  if (_fileno(stdin) < 0 || _get_osfhandle(_fileno(stdin)) == -1) (void)std::freopen("NUL", "r", stdin);
-  if (_fileno(stdout) < 0 || _get_osfhandle(_fileno(stdout)) == -1) (void)std::freopen("NUL", "w", stdout);
-  if (_fileno(stderr) < 0 || _get_osfhandle(_fileno(stderr)) == -1) (void)std::freopen("NUL", "w", stderr);
+  // No descriptor, or one without a handle (-1; -2 where no console was attached).
+  const auto missing = [](std::FILE* stream) { return _fileno(stream) < 0 || _get_osfhandle(_fileno(stream)) < 0; };
+  if (missing(stdin)) (void)std::freopen("NUL", "r", stdin);
+  if (missing(stdout)) (void)std::freopen("NUL", "w", stdout);
+  if (missing(stderr)) (void)std::freopen("NUL", "w", stderr);
 }
 #else
 // A hang-up (the terminal closed) ends the runs as Ctrl-C does.
