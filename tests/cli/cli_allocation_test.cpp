@@ -1,6 +1,6 @@
 // Once a device is being served, a tick of the station loop allocates
 // nothing: not the engines, not the checks of how runs end, not the JSON
-// lines or the live display.
+// lines or the live display, not the output queues or their writers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -59,11 +59,18 @@ void RunTwoPorts(bool json) {
   std::FILE* err = std::fopen(dir.File("err").c_str(), "w");
   ASSERT_NE(out, nullptr);
   ASSERT_NE(err, nullptr);
+  // As the program has them: queues whose writers are started before the runs.
+  OutputQueue outQueue(64 * 1024, 64 * 1024);
+  OutputQueue errQueue(16 * 1024, 32 * 1024);
+  outQueue.Start();
+  errQueue.Start();
   ReportOptions options;
   options.json = json;
   options.live = !json;
   options.out = out;
   options.err = err;
+  options.outQueue = &outQueue;
+  options.errQueue = &errQueue;
   ImageInfo image;
   Reporter reporter(options, std::chrono::steady_clock::now(), image, nullptr);
   CountingObserver observer(reporter);
@@ -83,8 +90,14 @@ void RunTwoPorts(bool json) {
   allocations = 0;
   RunLoop({&runA, &runB}, stop, 3ms, [&] { reporter.AfterTick(); });
   counting = false;
+  EXPECT_TRUE(outQueue.Finish(std::chrono::seconds(5)));
+  EXPECT_TRUE(errQueue.Finish(std::chrono::seconds(5)));
   std::fclose(out);
   std::fclose(err);
+  const auto written = testing::ReadBytes(dir.File("out"));
+  const std::string text(written.begin(), written.end());
+  EXPECT_NE(text.find(json ? "\"outcome\":\"success\"" : "success, 3000 of 3000 bytes"), std::string::npos) << text;
+  EXPECT_EQ(outQueue.coalesced(), 0u);
 
   ASSERT_EQ(observer.outcomes.size(), 2u);
   EXPECT_EQ(observer.outcomes[0], Outcome::Success);

@@ -19,10 +19,14 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include "help_layout.h"
+#include "output_queue.h"
 #include "reporter.h"
 #include "run_log.h"
 #include "serial_devices.h"
@@ -43,10 +47,26 @@ constexpr int kExitImage = 6;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> stopRequested{false};
+// Set once the loop has returned: every run has ended, been recorded and
+// closed its port.
+std::atomic<bool> runsEnded{false};
+
+// What is still queued for standard output and standard error at the end is
+// waited for this long; a reader that takes longer loses it (every run is
+// recorded by then).
+constexpr std::chrono::milliseconds kOutputFlushLimit{5000};
 
 #ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD) {
+// Windows ends the process as soon as the handler returns from a console's
+// close, a logoff or a shutdown (and gives it a few seconds at most): it waits
+// there until the loop has ended the runs, recorded them and closed the ports.
+constexpr DWORD kEndingWaitMs = 4500;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
   stopRequested = true;
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    for (DWORD waited = 0; !runsEnded.load() && waited < kEndingWaitMs; waited += 20) ::Sleep(20);
+  }
   return TRUE;  // the loop ends the runs and closes the ports itself
 }
 void CatchInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
@@ -58,7 +78,17 @@ bool IsTerminal(std::FILE* stream) {
   return ::GetConsoleMode(console, &mode) &&
          ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
+// A program started without a standard stream has nowhere to write it: each
+// missing one is opened on the null device.
+void OpenMissingStandardStreams() {
+  // No descriptor, or one without a handle (-1; -2 where no console was attached).
+  const auto missing = [](std::FILE* stream) { return _fileno(stream) < 0 || _get_osfhandle(_fileno(stream)) < 0; };
+  if (missing(stdin)) (void)std::freopen("NUL", "r", stdin);
+  if (missing(stdout)) (void)std::freopen("NUL", "w", stdout);
+  if (missing(stderr)) (void)std::freopen("NUL", "w", stderr);
+}
 #else
+// A hang-up (the terminal closed) ends the runs as Ctrl-C does.
 extern "C" void OnStopSignal(int) { stopRequested = true; }
 void CatchInterrupts() {
   struct sigaction action {};
@@ -66,8 +96,22 @@ void CatchInterrupts() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 }
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+// Descriptors 0, 1 and 2 that the program was started without would be taken
+// by the next files it opens (the log, a port), and standard output would
+// write into them: each missing one is opened on /dev/null first.
+void OpenMissingStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free: fd itself
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
 #endif
 
 struct CommonOptions {
@@ -105,11 +149,11 @@ void DescribeImage(const std::string& path, const PortRun& run, ImageInfo& image
   image.sha256 = Sha256Hex(bytes.data(), bytes.size());
 }
 
-// Output is written from fixed buffers while the runs go on; the stream's own
-// buffer is fixed too, so no write allocates.
-void FixOutputBuffer() {
-  static char buffer[1 << 14];
-  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+// After the runs: says how many events were coalesced, then lets what is
+// still queued go out, waiting a few seconds at most for a slow reader.
+void FinishOutput(Reporter& reporter, StandardStreams& streams) {
+  reporter.Coalesced(streams.coalesced());
+  streams.Finish(kOutputFlushLimit);
 }
 
 // Runs `runs` with one loop and reports them; the common part of program and station.
@@ -141,11 +185,14 @@ RunSettings SettingsFrom(const CommonOptions& options, bool loop) {
   return settings;
 }
 
-ReportOptions ReportingFrom(const CommonOptions& options) {
+// Everything the reporter says goes through the queues of `streams`.
+ReportOptions ReportingFrom(const CommonOptions& options, StandardStreams& streams) {
   ReportOptions report;
   report.json = options.json;
   report.quiet = options.quiet;
   report.live = !options.json && !options.quiet && IsTerminal(stdout);
+  report.outQueue = &streams.out();
+  report.errQueue = &streams.err();
   return report;
 }
 
@@ -179,15 +226,18 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
     return kExitUsage;
   }
   const auto start = std::chrono::steady_clock::now();
-  Reporter reporter(ReportingFrom(options), start, session.image, options.logPath.empty() ? nullptr : &session.log);
+  StandardStreams streams(1);
+  Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
   session.runs.push_back(std::make_unique<PortRun>(targets, SettingsFrom(options, false), reporter));
   if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
   PortRun& run = *session.runs.front();
   reporter.Watch({&run});
-  FixOutputBuffer();
+  streams.Start();
   CatchInterrupts();
   RunLoop({&run}, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
+  runsEnded = true;
   reporter.ClearLive();
+  FinishOutput(reporter, streams);
 
   switch (run.lastOutcome()) {
     case Outcome::Success:
@@ -240,7 +290,8 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
     return kExitUsage;
   }
   const auto start = std::chrono::steady_clock::now();
-  Reporter reporter(ReportingFrom(options), start, session.image, options.logPath.empty() ? nullptr : &session.log);
+  StandardStreams streams(targets.size());
+  Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
   const RunSettings settings = SettingsFrom(options, loop);
   for (const PortTarget& target : targets) {
     session.runs.push_back(std::make_unique<PortRun>(std::vector<PortTarget>{target}, settings, reporter));
@@ -250,10 +301,12 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   std::vector<PortRun*> runs;
   for (auto& run : session.runs) runs.push_back(run.get());
   reporter.Watch(runs);
-  FixOutputBuffer();
+  streams.Start();
   CatchInterrupts();
   RunLoop(runs, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
+  runsEnded = true;
   reporter.Summary();
+  FinishOutput(reporter, streams);
 
   bool allSucceeded = true;
   for (const PortRun* run : runs) allSucceeded = allSucceeded && run->failed() == 0;
@@ -335,6 +388,12 @@ std::string Indented(const std::string& text, std::size_t columns) {
 }
 
 int Main(int argc, char** argv) {
+  OpenMissingStandardStreams();
+#ifndef _WIN32
+  // A reader that went away (`| head -n 1`) ends the output, not the runs:
+  // the write fails and that output is given up.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   CLI::App app("Programs the target device over a serial line, from scripts and on production stations.",
                "tarnwick-cli");
   app.set_version_flag("--version", "tarnwick-cli " TARNWICK_VERSION, "print the version and exit");

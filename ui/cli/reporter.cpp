@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace tarnwick::cli {
 namespace {
 
@@ -18,6 +24,16 @@ const char* IconName(MessageIcon icon) {
   return "message";
 }
 
+int DescriptorOf(std::FILE* stream) {
+#ifdef _WIN32
+  return ::_fileno(stream);
+#else
+  return ::fileno(stream);
+#endif
+}
+
+constexpr std::size_t kLiveLine = 512;
+
 }  // namespace
 
 Reporter::Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log)
@@ -28,10 +44,18 @@ const char* Reporter::PortName(const PortRun& run) const {
   return target != nullptr ? target->label.c_str() : "-";
 }
 
-void Reporter::Emit(std::FILE* stream, const char* text, std::size_t length) {
+void Reporter::Watch(const std::vector<PortRun*>& runs) {
+  runs_ = runs;
+  liveText_.assign(16 + runs_.size() * kLiveLine, '\0');
+}
+
+bool Reporter::Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece) {
   if (stream == options_.err && liveLines_ > 0) ClearLive();
+  OutputQueue* queue = stream == options_.out ? options_.outQueue : stream == options_.err ? options_.errQueue : nullptr;
+  if (queue != nullptr) return queue->Push(DescriptorOf(stream), text, length, piece);
   std::fwrite(text, 1, length, stream);
   std::fflush(stream);
+  return true;
 }
 
 void Reporter::PortFields(const PortRun& run, const PortTarget* target, const char* event) {
@@ -49,14 +73,16 @@ void Reporter::Status(const PortRun& run, const char* text) {
     PortFields(run, run.current(), "status");
     line_.String("text", text);
     const char* finished = line_.Finish();
-    Emit(options_.out, finished, line_.length());
+    Emit(options_.out, finished, line_.length(), Piece::Coalescible);
     return;
   }
   if (options_.live) return;  // the live line shows it
   char buffer[512];
   const int length = std::snprintf(buffer, sizeof buffer, "%7.1f s  %s  status \"%s\"\n",
                                    Since(std::chrono::steady_clock::now()), PortName(run), text);
-  if (length > 0) Emit(options_.out, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+  if (length > 0) {
+    Emit(options_.out, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1), Piece::Coalescible);
+  }
 }
 
 void Reporter::Detail(const PortRun& run, const char* detail) {
@@ -72,7 +98,7 @@ void Reporter::Progress(const PortRun& run, std::uint32_t sent, std::uint32_t to
   line_.Unsigned("sent", sent).Unsigned("total", total);
   line_.Unsigned("percent", total == 0 ? 100u : static_cast<std::uint64_t>(sent) * 100u / total);
   const char* finished = line_.Finish();
-  Emit(options_.out, finished, line_.length());
+  Emit(options_.out, finished, line_.length(), Piece::Coalescible);
 }
 
 void Reporter::Message(const PortRun& run, const char* text, MessageIcon icon) {
@@ -140,14 +166,13 @@ void Reporter::Result(const PortRun& run, const RunResult& result) {
 }
 
 void Reporter::AfterTick() {
-  if (!options_.live || options_.quiet || options_.json) return;
+  if (!options_.live || options_.quiet || options_.json || liveText_.empty()) return;
   const auto now = std::chrono::steady_clock::now();
-  char buffer[512];
+  char* const text = liveText_.data();
+  const std::size_t size = liveText_.size();
   std::size_t used = 0;
   // Up to the first line drawn last time, then each line anew.
-  if (liveLines_ > 0) used += static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "\x1b[%zuA", liveLines_));
-  std::fwrite(buffer, 1, used, options_.out);
-  liveLines_ = 0;
+  if (liveLines_ > 0) used += static_cast<std::size_t>(std::snprintf(text, size, "\x1b[%zuA", liveLines_));
   for (const PortRun* run : runs_) {
     const std::uint32_t total = run->imageLength();
     const std::uint32_t sent = std::min(run->bytesSent(), total);
@@ -165,20 +190,22 @@ void Reporter::AfterTick() {
       std::snprintf(left, sizeof left, "0:00");
     }
     const unsigned percent = total == 0 ? 0u : static_cast<unsigned>(static_cast<std::uint64_t>(sent) * 100u / total);
-    const int length = std::snprintf(buffer, sizeof buffer, "\r\x1b[2K%-12s [%s] %5u/%u %3u%% %5.0f B/s %s left  %s\n",
+    const std::size_t room = std::min(kLiveLine, size - used);
+    const int length = std::snprintf(text + used, room, "\r\x1b[2K%-12s [%s] %5u/%u %3u%% %5.0f B/s %s left  %s\n",
                                      run->current() != nullptr ? run->current()->label.c_str() : "-", bar, sent, total,
                                      percent, rate, left, run->status());
-    if (length > 0) std::fwrite(buffer, 1, std::min(static_cast<std::size_t>(length), sizeof buffer - 1), options_.out);
-    ++liveLines_;
+    if (length > 0) used += std::min(static_cast<std::size_t>(length), room - 1);
   }
-  std::fflush(options_.out);
+  // A redraw left out (the terminal is not read) leaves the last one on the screen.
+  if (Emit(options_.out, text, used, Piece::Coalescible)) liveLines_ = runs_.size();
 }
 
 void Reporter::ClearLive() {
   if (liveLines_ == 0) return;
-  std::fprintf(options_.out, "\x1b[%zuA\r\x1b[J", liveLines_);
-  std::fflush(options_.out);
+  char buffer[32];
+  const int length = std::snprintf(buffer, sizeof buffer, "\x1b[%zuA\r\x1b[J", liveLines_);
   liveLines_ = 0;
+  if (length > 0) Emit(options_.out, buffer, static_cast<std::size_t>(length));
 }
 
 void Reporter::Summary() {
@@ -195,12 +222,32 @@ void Reporter::Summary() {
       const char* finished = line_.Finish();
       Emit(options_.out, finished, line_.length());
     } else {
-      std::fprintf(options_.out, "%s%s%s%s: %u programmed, %u failed\n", target.label.c_str(),
-                   target.path != target.label ? " (" : "", target.path != target.label ? target.path.c_str() : "",
-                   target.path != target.label ? ")" : "", run->programmed(), run->failed());
+      const bool named = target.path != target.label;
+      char buffer[1024];
+      const int length = std::snprintf(buffer, sizeof buffer, "%s%s%s%s: %u programmed, %u failed\n",
+                                       target.label.c_str(), named ? " (" : "", named ? target.path.c_str() : "",
+                                       named ? ")" : "", run->programmed(), run->failed());
+      if (length > 0) Emit(options_.out, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
     }
   }
-  std::fflush(options_.out);
+}
+
+void Reporter::Coalesced(std::uint64_t count) {
+  if (count == 0) return;
+  if (options_.json) {
+    line_.Clear();
+    line_.String("event", "coalesced");
+    line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
+    line_.Unsigned("events", count);
+    const char* finished = line_.Finish();
+    Emit(options_.out, finished, line_.length());
+  }
+  char buffer[256];
+  const int length = std::snprintf(buffer, sizeof buffer,
+                                   "tarnwick-cli: %llu progress and status events coalesced: standard output was "
+                                   "not read in time\n",
+                                   static_cast<unsigned long long>(count));
+  if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 
 }  // namespace tarnwick::cli

@@ -2,13 +2,15 @@
 // port on a terminal; or, when the output is not a terminal, each status text
 // as it changes. Messages and errors go to standard error, results to
 // standard output. Everything said during a tick is formatted in fixed
-// buffers and written at once.
+// buffers and handed to the output queues at once; the loop never waits for
+// a reader (see output_queue.h).
 #pragma once
 
 #include <cstdio>
 #include <vector>
 
 #include "json_line.h"
+#include "output_queue.h"
 #include "run_log.h"
 #include "station.h"
 
@@ -20,6 +22,10 @@ struct ReportOptions {
   bool quiet = false;  // results and errors only
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  // The queues that carry what goes to `out` and `err` (they may be one);
+  // without them each piece is written to the stream there and then.
+  OutputQueue* outQueue = nullptr;
+  OutputQueue* errQueue = nullptr;
 };
 
 class Reporter final : public RunObserver {
@@ -27,7 +33,7 @@ class Reporter final : public RunObserver {
   Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log);
 
   // The runs the live lines show, in order.
-  void Watch(const std::vector<PortRun*>& runs) { runs_ = runs; }
+  void Watch(const std::vector<PortRun*>& runs);
 
   void Status(const PortRun& run, const char* text) override;
   void Detail(const PortRun& run, const char* detail) override;
@@ -41,11 +47,15 @@ class Reporter final : public RunObserver {
   void ClearLive();
   // The station's summary: for each port, devices programmed and failures.
   void Summary();
+  // How many progress and status events were coalesced because the output
+  // was not read in time; says nothing when none were.
+  void Coalesced(std::uint64_t count);
 
   double Since(SteadyTime time) const { return std::chrono::duration<double>(time - start_).count(); }
 
  private:
-  void Emit(std::FILE* stream, const char* text, std::size_t length);
+  // False when a coalescible piece was left out (the queue was full).
+  bool Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece = Piece::Kept);
   void PortFields(const PortRun& run, const PortTarget* target, const char* event);
   const char* PortName(const PortRun& run) const;
 
@@ -56,6 +66,7 @@ class Reporter final : public RunObserver {
   std::vector<PortRun*> runs_;
   JsonLine line_;
   std::size_t liveLines_ = 0;
+  std::vector<char> liveText_;  // one redraw of every live line
 };
 
 }  // namespace tarnwick::cli
