@@ -82,6 +82,106 @@ void Describe(PortTarget& target, const std::vector<SerialDevice>& devices) {
   }
 }
 
+// Absent::Wait: a path that is not there stands for nothing yet.
+bool AbsentPath(const std::string& path, Absent absent, PortTarget& target) {
+  std::error_code error;
+  if (absent != Absent::Wait || fs::exists(path, error)) return false;
+  target.path.clear();
+  target.missing = "nothing at " + path + ": is the adapter plugged in?";
+  return true;
+}
+
+// What one PORT argument stands for now, appended to `out`; false and `error`
+// when it names no port.
+bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const PortMap& discovered,
+                     const std::vector<SerialDevice>& devices, Absent absent, std::vector<PortTarget>& out,
+                     std::string& error) {
+  const PortArgument parsed = ParsePortArgument(argument, error);
+  PortTarget target;
+  target.label = argument;
+  target.argument = argument;
+  std::string stableName;
+  switch (parsed.kind) {
+    case PortArgumentKind::Invalid:
+      return false;
+    case PortArgumentKind::ComName:
+      if (parsed.comNumber > discovered.devices.size()) {
+        error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
+                "a /dev/serial/by-id name or usb:VID:PID)";
+        return false;
+      }
+      target.label = "COM" + std::to_string(parsed.comNumber);
+      target.path = discovered.devices[parsed.comNumber - 1];
+      if (target.path.empty()) target.missing = "no serial device for it on this machine";
+      break;
+    case PortArgumentKind::ComMapping:
+      if (parsed.comNumber > discovered.devices.size()) {
+        error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
+        return false;
+      }
+      target.label = "COM" + std::to_string(parsed.comNumber);
+      target.path = parsed.path;
+      AbsentPath(parsed.path, absent, target);
+      break;
+    case PortArgumentKind::ById: {
+      const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / parsed.path;
+      std::error_code missing;
+      if (!fs::exists(link, missing)) {
+        if (absent == Absent::Error) {
+          error = "\"" + argument + "\" is neither a port name nor a device under " +
+                  (fs::path(tree.devRoot) / "serial" / "by-id").string();
+          return false;
+        }
+        target.missing = "no adapter is plugged in under that name (nothing at " + link.string() + ")";
+        break;
+      }
+      target.path = Canonical(link).string();
+      stableName = link.string();
+      break;
+    }
+    case PortArgumentKind::Path: {
+      // A link (a by-id path, say) stands for the device it points to.
+      if (AbsentPath(parsed.path, absent, target)) break;
+      std::error_code missing;
+      target.path = fs::exists(parsed.path, missing) ? Canonical(parsed.path).string() : parsed.path;
+      break;
+    }
+    case PortArgumentKind::UsbId: {
+      std::vector<const SerialDevice*> matches;
+      for (const SerialDevice& device : devices) {
+        if (!device.usb || HexValue(device.vendorId) != parsed.vendorId || HexValue(device.productId) != parsed.productId)
+          continue;
+        if (!parsed.serial.empty() && device.serial != parsed.serial) continue;
+        matches.push_back(&device);
+      }
+      for (const SerialDevice* device : matches) {
+        PortTarget match;
+        match.label = argument;
+        match.path = Canonical(device->path).string();
+        // Each of several adapters is its own port from now on: by its serial
+        // number, else its stable name, else its node.
+        match.argument = matches.size() == 1    ? argument
+                         : !device->serial.empty() ? "usb:" + device->vendorId + ":" + device->productId + ":" +
+                                                         device->serial
+                         : !device->byId.empty() ? device->byId.front()
+                                                 : device->path;
+        Describe(match, devices);
+        out.push_back(std::move(match));
+      }
+      if (matches.empty()) {
+        target.missing = "no USB serial adapter with that ID is plugged in";
+        out.push_back(std::move(target));
+      }
+      return true;
+    }
+  }
+  if (!target.path.empty()) Describe(target, devices);
+  // A stable name given is the name the device goes by.
+  if (!target.path.empty() && !stableName.empty()) target.byId = stableName;
+  out.push_back(std::move(target));
+  return true;
+}
+
 }  // namespace
 
 std::string PermissionAdvice(const std::string& path, int error) { return tarnwick::PermissionAdvice(path, error); }
@@ -151,77 +251,36 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
 }
 
 bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree, std::vector<PortTarget>& targets,
-                  std::string& error) {
+                  std::string& error, Absent absent) {
   const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
   const std::vector<SerialDevice> devices = ListSerialDevices(tree);
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
-    const PortArgument parsed = ParsePortArgument(argument, error);
-    PortTarget target;
-    target.label = argument;
-    switch (parsed.kind) {
-      case PortArgumentKind::Invalid:
-        return false;
-      case PortArgumentKind::ComName:
-        if (parsed.comNumber > discovered.devices.size()) {
-          error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
-                  "a /dev/serial/by-id name or usb:VID:PID)";
-          return false;
-        }
-        target.label = "COM" + std::to_string(parsed.comNumber);
-        target.path = discovered.devices[parsed.comNumber - 1];
-        if (target.path.empty()) target.missing = "no serial device for it on this machine";
-        break;
-      case PortArgumentKind::ComMapping:
-        if (parsed.comNumber > discovered.devices.size()) {
-          error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
-          return false;
-        }
-        target.label = "COM" + std::to_string(parsed.comNumber);
-        target.path = parsed.path;
-        break;
-      case PortArgumentKind::ById: {
-        const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / parsed.path;
-        std::error_code missing;
-        if (!fs::exists(link, missing)) {
-          error = "\"" + argument + "\" is neither a port name nor a device under " +
-                  (fs::path(tree.devRoot) / "serial" / "by-id").string();
-          return false;
-        }
-        target.path = Canonical(link).string();
-        break;
-      }
-      case PortArgumentKind::Path: {
-        // A link (a by-id path, say) stands for the device it points to.
-        std::error_code missing;
-        target.path = fs::exists(parsed.path, missing) ? Canonical(parsed.path).string() : parsed.path;
-        break;
-      }
-      case PortArgumentKind::UsbId: {
-        bool any = false;
-        for (const SerialDevice& device : devices) {
-          if (!device.usb || HexValue(device.vendorId) != parsed.vendorId || HexValue(device.productId) != parsed.productId)
-            continue;
-          if (!parsed.serial.empty() && device.serial != parsed.serial) continue;
-          PortTarget match;
-          match.label = argument;
-          match.path = Canonical(device.path).string();
-          Describe(match, devices);
-          resolved.push_back(std::move(match));
-          any = true;
-        }
-        if (!any) {
-          target.missing = "no USB serial adapter with that ID is plugged in";
-          resolved.push_back(std::move(target));
-        }
-        continue;
-      }
-    }
-    if (!target.path.empty()) Describe(target, devices);
-    resolved.push_back(std::move(target));
+    if (!ResolveArgument(argument, tree, discovered, devices, absent, resolved, error)) return false;
   }
   targets = std::move(resolved);
   return true;
+}
+
+void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
+  const std::string& argument = target.argument.empty() ? target.label : target.argument;
+  const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  std::vector<PortTarget> found;
+  std::string error;
+  if (!ResolveArgument(argument, tree, discovered, devices, Absent::Wait, found, error) || found.empty()) {
+    found.assign(1, PortTarget{});
+    found.front().missing = error.empty() ? "it names no port" : error;
+  }
+  // Of several adapters that fit, the one the target had stays its own.
+  const auto same = std::find_if(found.begin(), found.end(), [&](const PortTarget& each) {
+    return !each.path.empty() && each.path == target.path;
+  });
+  const PortTarget& now = same != found.end() ? *same : found.front();
+  target.path = now.path;
+  target.byId = now.byId;
+  target.usbSerial = now.usbSerial;
+  target.missing = now.missing;
 }
 
 }  // namespace tarnwick::cli

@@ -1,9 +1,19 @@
 #include "station.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace tarnwick::cli {
+namespace {
+
+// A station that loops resolves its names again at most this often, so that
+// a port whose open fails at once does not read the file system every tick.
+constexpr std::chrono::milliseconds kResolvePeriod{1000};
+
+constexpr const char* kTextWaitingForAdapter = "Waiting for adapter";
+
+}  // namespace
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
@@ -87,12 +97,20 @@ void PortRun::Start(SteadyTime now) {
   deviceFound_ = false;
   lastTick_ = now;
   BeginRun(now);
+  if (settings_.loop) {
+    ResolveAndScan(now);
+    return;
+  }
   scan().engine->OnProgram();
 }
 
 void PortRun::Tick(SteadyTime now) {
   if (phase_ != Phase::Running) return;
   lastTick_ = now;
+  if (scanPending_ || awaitingAdapter_) {
+    if (now >= nextResolve_) ResolveAndScan(now);
+    return;
+  }
   if (window_.timerRunning()) scan().engine->OnTimer();
   Check(now);
 }
@@ -101,6 +119,16 @@ void PortRun::Check(SteadyTime now) {
   ProgrammerEngine& engine = *scan().engine;
   const ProgrammerState& state = engine.state();
   if (!deviceFound_ && (state.runState == RunConnected || state.runState == RunProgramming)) {
+    // The scan opened what the name stood for when it began; a device that
+    // answers there after the name has gone elsewhere is not this port's.
+    if (settings_.loop && !StillTheNamedDevice()) {
+      const std::string left = current()->label + ": the device that answered on " + current()->path +
+                               " was left alone: the name no longer stands for it";
+      engine.OnExit();
+      window_.SetStatusDetail(left.c_str());
+      ResolveAndScan(now);
+      return;
+    }
     deviceFound_ = true;
     // A station that waits for the next device counts a run from its arrival.
     if (settings_.loop) BeginRun(now);
@@ -150,8 +178,7 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
   const bool waiting = settings_.loop && !deviceFound_;
   if (waiting && outcome != Outcome::Interrupted) {
     // No device yet on a port that waits for one: look again, for ever.
-    window_.Revive();
-    engine.OnProgram();
+    NextScan(now);
     return;
   }
   if (!waiting) {
@@ -176,12 +203,68 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
   if (settings_.loop && outcome != Outcome::Interrupted) {
     // The next device on this port: a new scan of it, which never gives up.
     deviceFound_ = false;
-    window_.Revive();
     BeginRun(now);
-    engine.OnProgram();
+    NextScan(now);
     return;
   }
   phase_ = Phase::Done;
+}
+
+void PortRun::NextScan(SteadyTime now) {
+  if (now < nextResolve_) {
+    scanPending_ = true;  // the tick starts it when the names may be read again
+    return;
+  }
+  ResolveAndScan(now);
+}
+
+void PortRun::ResolveAndScan(SteadyTime now) {
+  scanPending_ = false;
+  nextResolve_ = now + kResolvePeriod;
+  ResolveTargets();
+  const auto named = std::find_if(targets_.begin(), targets_.end(),
+                                  [](const PortTarget& target) { return !target.path.empty(); });
+  if (named == targets_.end()) {
+    // Nothing is opened for a name that stands for nothing; the tick looks again.
+    awaitingAdapter_ = true;
+    window_.SetStatusText(kTextWaitingForAdapter);
+    if (!targets_.empty()) window_.SetStatusDetail(targets_.front().missing.c_str());
+    return;
+  }
+  awaitingAdapter_ = false;
+  window_.Revive();
+  scan().engine->OnProgram();
+}
+
+void PortRun::ResolveTargets() {
+  for (Scan& each : scans_) {
+    bool moved = false;
+    for (std::size_t slot = 0; slot < each.count; ++slot) {
+      PortTarget& target = targets_[each.first + slot];
+      const std::string before = target.path;
+      ResolveAgain(settings_.tree, target);
+      moved = moved || target.path != before;
+    }
+    if (!moved) continue;
+    // The engine's ports lead to the devices the names stand for now.
+    std::array<std::string, kEngineSlots> devices;
+    for (std::size_t slot = 0; slot < each.count; ++slot) devices[slot] = targets_[each.first + slot].path;
+    std::array<std::string, kEngineSlots> openAs;
+    std::unique_ptr<SerialPort> backend = MakeSerialBackend(devices, openAs);
+    each.port->Rebind(*backend, openAs);
+    each.backend = std::move(backend);
+  }
+}
+
+bool PortRun::StillTheNamedDevice() {
+  PortTarget& target = targets_[scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1)];
+  PortTarget now = target;
+  ResolveAgain(settings_.tree, now);
+  if (now.path != target.path) return false;
+  // The same node; what the run is recorded under is what stands behind it now.
+  target.byId = now.byId;
+  target.usbSerial = now.usbSerial;
+  return true;
 }
 
 void PortRun::Interrupt(SteadyTime now) {
