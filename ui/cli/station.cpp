@@ -122,8 +122,8 @@ void PortRun::Check(SteadyTime now) {
     // The scan opened what the name stood for when it began; a device that
     // answers there after the name has gone elsewhere is not this port's.
     if (settings_.loop && !StillTheNamedDevice()) {
-      const std::string left = current()->label + ": the device that answered on " + current()->path +
-                               " was left alone: the name no longer stands for it";
+      const std::string left =
+          "the device that answered on " + current()->path + " was left alone: the name no longer stands for it";
       engine.OnExit();
       window_.SetStatusDetail(left.c_str());
       ResolveAndScan(now);
