@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <string>
 #include <sys/stat.h>
@@ -224,11 +225,20 @@ TEST(ResolvePorts, AgainAsTheMachineStandsNow) {
   // Of several adapters with the IDs, each port keeps its own, by its serial number.
   EXPECT_EQ(targets[1].argument, "usb:0403:6001:AAA");
   EXPECT_EQ(targets[2].argument, "usb:0403:6001:BBB");
+  for (const PortTarget& target : targets) EXPECT_TRUE(StillNamed(target)) << target.argument;
 
   // The stable name now leads to the other adapter, and the first one is pulled.
   fs::remove(link);
   fs::create_symlink("../../ttyUSB1", link);
   fs::remove(machine.Path("ttyUSB0"));
+  EXPECT_FALSE(StillNamed(targets[0]));
+  EXPECT_FALSE(StillNamed(targets[1]));
+  EXPECT_TRUE(StillNamed(targets[2]));
+  // Another adapter on the same node is not the one found.
+  const fs::path serialFile = fs::canonical(machine.sys() + "/class/tty/ttyUSB1/device").parent_path().parent_path() / "serial";
+  std::ofstream(serialFile) << "CCC\n";
+  EXPECT_FALSE(StillNamed(targets[2]));
+  std::ofstream(serialFile) << "BBB\n";
   for (PortTarget& target : targets) ResolveAgain(tree, target);
   EXPECT_EQ(targets[0].path, fs::canonical(machine.Path("ttyUSB1")).string());
   EXPECT_EQ(targets[0].usbSerial, "BBB");

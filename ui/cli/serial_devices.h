@@ -58,6 +58,11 @@ struct PortTarget {
   // that loops: the PORT as given, or, where it named several adapters, the
   // one adapter this target stands for.
   std::string argument;
+  // What is looked at again when a device answers (see StillNamed): a path
+  // that must still lead to `path`, and the sysfs device of the adapter whose
+  // serial number must still be `usbSerial`; empty where there is none.
+  std::string follow;
+  std::string sysDevice;
 };
 
 enum class PortArgumentKind { ComName, ComMapping, UsbId, ById, Path, Invalid };
@@ -89,6 +94,12 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& t
 // empty path and `missing` when nothing stands behind the name. The label
 // is kept. Reads the file system; never opens a port.
 void ResolveAgain(const DeviceTree& tree, PortTarget& target);
+
+// Whether the device at `target.path` is still what the target's name stands
+// for: its link or path still leads there, its adapter still has the serial
+// number found. Allocates nothing (another port's run may be serving while
+// this is asked): it follows links and reads sysfs into fixed buffers.
+bool StillNamed(const PortTarget& target);
 
 // COM1 to COM4, as the dialog scans them.
 std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree);

@@ -1,8 +1,12 @@
 // The machine's serial devices as /dev and sysfs describe them.
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -72,14 +76,43 @@ unsigned HexValue(const std::string& text) {
   return error == std::errc() && end == text.data() + text.size() ? value : 0xFFFFFFFFu;
 }
 
-void Describe(PortTarget& target, const std::vector<SerialDevice>& devices) {
+void Describe(PortTarget& target, const std::vector<SerialDevice>& devices, const DeviceTree& tree) {
   const fs::path resolved = Canonical(target.path);
   for (const SerialDevice& device : devices) {
     if (Canonical(device.path) != resolved) continue;
     if (!device.byId.empty()) target.byId = device.byId.front();
     target.usbSerial = device.serial;
+    if (device.usb && !device.serial.empty()) {
+      target.sysDevice = (fs::path(tree.sysRoot) / "class" / "tty" / device.name / "device").string();
+    }
     return;
   }
+}
+
+// Whether the USB device above the tty whose sysfs device is `sysDevice` has
+// the serial number `serial`; in fixed buffers only.
+bool UsbSerialIs(const char* sysDevice, std::string_view serial) {
+  char folder[PATH_MAX];
+  if (::realpath(sysDevice, folder) == nullptr) return false;
+  for (int depth = 0; depth < 32; ++depth) {
+    char file[PATH_MAX + 16];
+    std::snprintf(file, sizeof file, "%s/idVendor", folder);
+    if (::access(file, F_OK) == 0) {
+      std::snprintf(file, sizeof file, "%s/serial", folder);
+      const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+      if (fd < 0) return false;
+      char text[256];
+      const ssize_t got = ::read(fd, text, sizeof text);
+      ::close(fd);
+      std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
+      while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
+      return std::string_view(text, length) == serial;
+    }
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr || slash == folder) return false;
+    *slash = '\0';
+  }
+  return false;
 }
 
 // Absent::Wait: a path that is not there stands for nothing yet.
@@ -113,6 +146,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       target.label = "COM" + std::to_string(parsed.comNumber);
       target.path = discovered.devices[parsed.comNumber - 1];
       if (target.path.empty()) target.missing = "no serial device for it on this machine";
+      target.follow = target.path;
       break;
     case PortArgumentKind::ComMapping:
       if (parsed.comNumber > discovered.devices.size()) {
@@ -121,6 +155,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       }
       target.label = "COM" + std::to_string(parsed.comNumber);
       target.path = parsed.path;
+      target.follow = parsed.path;
       AbsentPath(parsed.path, absent, target);
       break;
     case PortArgumentKind::ById: {
@@ -137,6 +172,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       }
       target.path = Canonical(link).string();
       stableName = link.string();
+      target.follow = stableName;
       break;
     }
     case PortArgumentKind::Path: {
@@ -144,6 +180,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       if (AbsentPath(parsed.path, absent, target)) break;
       std::error_code missing;
       target.path = fs::exists(parsed.path, missing) ? Canonical(parsed.path).string() : parsed.path;
+      target.follow = parsed.path;
       break;
     }
     case PortArgumentKind::UsbId: {
@@ -158,6 +195,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
         PortTarget match;
         match.label = argument;
         match.path = Canonical(device->path).string();
+        match.follow = device->path;
         // Each of several adapters is its own port from now on: by its serial
         // number, else its stable name, else its node.
         match.argument = matches.size() == 1    ? argument
@@ -165,7 +203,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
                                                          device->serial
                          : !device->byId.empty() ? device->byId.front()
                                                  : device->path;
-        Describe(match, devices);
+        Describe(match, devices, tree);
         out.push_back(std::move(match));
       }
       if (matches.empty()) {
@@ -175,7 +213,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       return true;
     }
   }
-  if (!target.path.empty()) Describe(target, devices);
+  if (!target.path.empty()) Describe(target, devices, tree);
   // A stable name given is the name the device goes by.
   if (!target.path.empty() && !stableName.empty()) target.byId = stableName;
   out.push_back(std::move(target));
@@ -243,7 +281,7 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
     if (target.path.empty()) {
       target.missing = "no serial device for it on this machine";
     } else {
-      Describe(target, devices);
+      Describe(target, devices, tree);
     }
     targets.push_back(std::move(target));
   }
@@ -281,6 +319,21 @@ void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
   target.byId = now.byId;
   target.usbSerial = now.usbSerial;
   target.missing = now.missing;
+  target.follow = now.follow;
+  target.sysDevice = now.sysDevice;
+}
+
+bool StillNamed(const PortTarget& target) {
+  if (target.path.empty()) return false;
+  char named[PATH_MAX];
+  char opened[PATH_MAX];
+  if (!target.follow.empty()) {
+    if (::realpath(target.follow.c_str(), named) == nullptr || ::realpath(target.path.c_str(), opened) == nullptr ||
+        std::strcmp(named, opened) != 0) {
+      return false;
+    }
+  }
+  return target.sysDevice.empty() || UsbSerialIs(target.sysDevice.c_str(), target.usbSerial);
 }
 
 }  // namespace tarnwick::cli

@@ -135,6 +135,8 @@ void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
   target.missing.clear();
 }
 
+bool StillNamed(const PortTarget& target) { return !target.path.empty(); }
+
 std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
                                               std::array<std::string, 4>& openAs) {
   openAs = devices;

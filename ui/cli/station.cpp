@@ -1,6 +1,7 @@
 #include "station.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -122,10 +123,12 @@ void PortRun::Check(SteadyTime now) {
     // The scan opened what the name stood for when it began; a device that
     // answers there after the name has gone elsewhere is not this port's.
     if (settings_.loop && !StillTheNamedDevice()) {
-      const std::string left =
-          "the device that answered on " + current()->path + " was left alone: the name no longer stands for it";
+      char left[512];
+      std::snprintf(left, sizeof left,
+                    "the device that answered on %s was left alone: the name no longer stands for it",
+                    current()->path.c_str());
       engine.OnExit();
-      window_.SetStatusDetail(left.c_str());
+      window_.SetStatusDetail(left);
       ResolveAndScan(now);
       return;
     }
@@ -256,15 +259,8 @@ void PortRun::ResolveTargets() {
   }
 }
 
-bool PortRun::StillTheNamedDevice() {
-  PortTarget& target = targets_[scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1)];
-  PortTarget now = target;
-  ResolveAgain(settings_.tree, now);
-  if (now.path != target.path) return false;
-  // The same node; what the run is recorded under is what stands behind it now.
-  target.byId = now.byId;
-  target.usbSerial = now.usbSerial;
-  return true;
+bool PortRun::StillTheNamedDevice() const {
+  return StillNamed(targets_[scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1)]);
 }
 
 void PortRun::Interrupt(SteadyTime now) {

@@ -137,7 +137,7 @@ class PortRun final : private RunEvents {
   // The targets as their names stand now; the ports routed to them.
   void ResolveTargets();
   // The device that answered is still the one the port's name stands for.
-  bool StillTheNamedDevice();
+  bool StillTheNamedDevice() const;
   void BeginRun(SteadyTime now);
   Scan& scan() { return scans_[scanIndex_]; }
   const Scan& scan() const { return scans_[scanIndex_]; }
