@@ -235,7 +235,8 @@ TEST(ResolvePorts, AgainAsTheMachineStandsNow) {
   EXPECT_FALSE(StillNamed(targets[1]));
   EXPECT_TRUE(StillNamed(targets[2]));
   // Another adapter on the same node is not the one found.
-  const fs::path serialFile = fs::canonical(machine.sys() + "/class/tty/ttyUSB1/device").parent_path().parent_path() / "serial";
+  const fs::path serialFile =
+      fs::canonical(machine.sys() + "/class/tty/ttyUSB1/device").parent_path().parent_path() / "serial";
   std::ofstream(serialFile) << "CCC\n";
   EXPECT_FALSE(StillNamed(targets[2]));
   std::ofstream(serialFile) << "BBB\n";

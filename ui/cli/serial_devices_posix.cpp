@@ -101,7 +101,7 @@ bool UsbSerialIs(const char* sysDevice, std::string_view serial) {
       std::snprintf(file, sizeof file, "%s/serial", folder);
       const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
       if (fd < 0) return false;
-      char text[256];
+      char text[512];  // a USB string is at most 126 UTF-16 units
       const ssize_t got = ::read(fd, text, sizeof text);
       ::close(fd);
       std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
