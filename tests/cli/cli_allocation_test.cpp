@@ -10,6 +10,7 @@
 
 #include "counting_new.h"
 #include "device_process.h"
+#include "fake_machine.h"
 #include "reporter.h"
 #include "station.h"
 #include "temp_dir.h"
@@ -38,22 +39,27 @@ class CountingObserver final : public RunObserver {
     reporter_.Result(run, result);
     outcomes.push_back(result.outcome);  // room reserved beforehand
     counting = false;
+    // A station that loops would wait for the next devices: two runs are the test.
+    if (outcomes.size() == 2 && stop != nullptr) *stop = true;
   }
   int blocks = 0;
   std::vector<Outcome> outcomes;
+  std::atomic<bool>* stop = nullptr;
 
  private:
   Reporter& reporter_;
 };
 
-void RunTwoPorts(bool json) {
+void RunTwoPorts(bool json, bool loop = false) {
   testing::TempDir dir;
   const auto raw = testing::RandomBytes(3000, 51);
   testing::WriteBytes(dir.File("raw.bin"), raw);
   const std::string pack = std::string(TARNWICK_PACK) + " " + dir.File("raw.bin") + " " + dir.File("IMAGE.UPL");
   ASSERT_EQ(std::system(pack.c_str()), 0);
   testing::DeviceProcess first(TARNWICK_DEVICE, {"--baud", "0", "--runs", "1", "--expect", dir.File("raw.bin")});
-  testing::DeviceProcess second(TARNWICK_DEVICE, {"--baud", "0", "--runs", "1", "--expect", dir.File("raw.bin")});
+  // Looping, the second answers late, so that it is found while the first is served.
+  testing::DeviceProcess second(TARNWICK_DEVICE, {"--baud", "0", "--runs", "1", "--expect", dir.File("raw.bin"),
+                                                  "--answer-after", loop ? "3" : "1"});
 
   std::FILE* out = std::fopen(dir.File("out").c_str(), "w");
   std::FILE* err = std::fopen(dir.File("err").c_str(), "w");
@@ -79,13 +85,34 @@ void RunTwoPorts(bool json) {
   PortTarget a, b;
   a.label = a.path = first.serialPath();
   b.label = b.path = second.serialPath();
+  // Looping, each port is named by its adapter's stable name, which is
+  // followed again (and its serial number read again) when its device answers.
+  testing::FakeMachine machine;
+  if (loop) {
+    settings.loop = true;
+    settings.tree = {machine.dev(), machine.sys(), {}};
+    testing::UsbAdapter adapterA = testing::Adapter("ttyUSB0", "AAA");
+    testing::UsbAdapter adapterB = testing::Adapter("ttyUSB1", "BBB");
+    adapterA.linkTo = a.path;
+    adapterB.linkTo = b.path;
+    const std::string byIdA = machine.AddUsbAdapter(adapterA, 1);
+    const std::string byIdB = machine.AddUsbAdapter(adapterB, 2);
+    std::vector<PortTarget> targets;
+    std::string error;
+    ASSERT_TRUE(ResolvePorts({byIdA, byIdB}, settings.tree, targets, error)) << error;
+    ASSERT_EQ(targets.size(), 2u);
+    ASSERT_FALSE(targets[1].sysDevice.empty());
+    a = targets[0];
+    b = targets[1];
+  }
   PortRun runA({a}, settings, observer);
   PortRun runB({b}, settings, observer);
   std::string message;
   ASSERT_TRUE(runA.Load(dir.File("IMAGE.UPL"), message)) << message;
   ASSERT_TRUE(runB.Load(dir.File("IMAGE.UPL"), message)) << message;
   reporter.Watch({&runA, &runB});
-  const std::atomic<bool> stop{false};
+  std::atomic<bool> stop{false};
+  if (loop) observer.stop = &stop;
 
   allocations = 0;
   RunLoop({&runA, &runB}, stop, 3ms, [&] { reporter.AfterTick(); });
@@ -110,6 +137,7 @@ void RunTwoPorts(bool json) {
 
 TEST(StationTickAllocation, NoneWhileServingWithJsonLines) { RunTwoPorts(true); }
 TEST(StationTickAllocation, NoneWhileServingWithLiveLines) { RunTwoPorts(false); }
+TEST(StationTickAllocation, NoneWhileServingInALoop) { RunTwoPorts(true, true); }
 
 }  // namespace
 }  // namespace tarnwick::cli

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <string>
 #include <sys/stat.h>
@@ -205,6 +206,70 @@ TEST(ResolvePorts, UsbIdsByIdNamesPathsAndComNames) {
     EXPECT_FALSE(ResolvePorts({bad}, tree, targets, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
+}
+
+// Resolved again, a name stands for what it names at that moment: a link
+// re-pointed, an adapter pulled, one of several adapters with the same IDs.
+TEST(ResolvePorts, AgainAsTheMachineStandsNow) {
+  namespace fs = std::filesystem;
+  FakeMachine machine;
+  const std::string byIdA = machine.AddUsbAdapter(Adapter("ttyUSB0", "AAA"), 1);
+  machine.AddUsbAdapter(Adapter("ttyUSB1", "BBB"), 2);
+  const DeviceTree tree{machine.dev(), machine.sys(), {}};
+  const std::string link = machine.Path("serial/by-id/" + byIdA);
+  std::vector<PortTarget> targets;
+  std::string error;
+  ASSERT_TRUE(ResolvePorts({byIdA, "usb:0403:6001"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 3u);
+  EXPECT_EQ(targets[0].byId, link);
+  // Of several adapters with the IDs, each port keeps its own, by its serial number.
+  EXPECT_EQ(targets[1].argument, "usb:0403:6001:AAA");
+  EXPECT_EQ(targets[2].argument, "usb:0403:6001:BBB");
+  for (const PortTarget& target : targets) EXPECT_TRUE(StillNamed(target)) << target.argument;
+
+  // The stable name now leads to the other adapter, and the first one is pulled.
+  fs::remove(link);
+  fs::create_symlink("../../ttyUSB1", link);
+  fs::remove(machine.Path("ttyUSB0"));
+  EXPECT_FALSE(StillNamed(targets[0]));
+  EXPECT_FALSE(StillNamed(targets[1]));
+  EXPECT_TRUE(StillNamed(targets[2]));
+  // Another adapter on the same node is not the one found.
+  const fs::path serialFile =
+      fs::canonical(machine.sys() + "/class/tty/ttyUSB1/device").parent_path().parent_path() / "serial";
+  std::ofstream(serialFile) << "CCC\n";
+  EXPECT_FALSE(StillNamed(targets[2]));
+  std::ofstream(serialFile) << "BBB\n";
+  for (PortTarget& target : targets) ResolveAgain(tree, target);
+  EXPECT_EQ(targets[0].path, fs::canonical(machine.Path("ttyUSB1")).string());
+  EXPECT_EQ(targets[0].usbSerial, "BBB");
+  EXPECT_EQ(targets[0].byId, link);
+  EXPECT_EQ(targets[0].label, byIdA);
+  EXPECT_TRUE(targets[1].path.empty());
+  EXPECT_TRUE(targets[1].usbSerial.empty());
+  EXPECT_FALSE(targets[1].missing.empty());
+  EXPECT_EQ(targets[1].label, "usb:0403:6001");
+  EXPECT_EQ(targets[2].path, machine.Path("ttyUSB1"));
+
+  // The stable name gone: nothing, and where it was looked for.
+  fs::remove(link);
+  ResolveAgain(tree, targets[0]);
+  EXPECT_TRUE(targets[0].path.empty());
+  EXPECT_TRUE(targets[0].byId.empty());
+  EXPECT_NE(targets[0].missing.find(link), std::string::npos) << targets[0].missing;
+
+  // Names that stand for nothing at the start: errors, or ports that wait.
+  EXPECT_FALSE(ResolvePorts({byIdA}, tree, targets, error));
+  const std::string gone = machine.Path("ttyUSB0");
+  ASSERT_TRUE(ResolvePorts({byIdA, gone, "COM2=" + gone, "usb:0403:6001:AAA"}, tree, targets, error, Absent::Wait))
+      << error;
+  ASSERT_EQ(targets.size(), 4u);
+  for (const PortTarget& target : targets) {
+    EXPECT_TRUE(target.path.empty()) << target.label;
+    EXPECT_FALSE(target.missing.empty()) << target.label;
+  }
+  EXPECT_EQ(targets[2].label, "COM2");
+  EXPECT_EQ(targets[2].argument, "COM2=" + gone);
 }
 
 TEST(ResolvePorts, DefaultScanIsTheDialogsFourNames) {

@@ -342,6 +342,105 @@ TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
   }
 }
 
+// A station that loops programs what its port's name stands for at each run,
+// never the node the name stood for before: the adapter is plugged in late,
+// pulled (and another device takes its node's name), then its name comes
+// back on another adapter.
+TEST_F(CliRunTest, LoopFollowsTheNameAcrossAdaptersComingAndGoing) {
+  namespace fs = std::filesystem;
+  MakeImage(600, 43);
+  testing::FakeMachine machine;
+  testing::UsbAdapter a = testing::Adapter("ttyUSB0", "AAA");
+  testing::UsbAdapter b = testing::Adapter("ttyUSB1", "BBB");
+  a.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotA")});
+  b.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotB")});
+  machine.AddUsbAdapter(b, 2);
+  const std::string byId = "usb-FTDI_AAA-if00-port0";
+  const std::string link = machine.Path("serial/by-id/" + byId);
+  auto cli = Cli({"station", "--loop", "--json", "--log", dir.File("loop.log"), "--dev-root", machine.dev(),
+                  "--sys-root", machine.sys(), byId, image()});
+
+  // Not plugged in yet: the port waits for it instead of refusing the name.
+  const std::string waiting = "\"text\":\"Waiting for adapter\"";
+  ASSERT_TRUE(cli->WaitFor(waiting, 10s)) << cli->Output() << cli->Errors();
+  ASSERT_EQ(machine.AddUsbAdapter(a, 1), byId);
+  ASSERT_TRUE(cli->WaitFor("\"outcome\":\"success\"", 30s)) << cli->Output() << cli->Errors();
+  ASSERT_EQ(devices[0]->WaitForExit(10s), 0);
+
+  // Pulled: its name goes, and the next device to appear takes its node's name.
+  fs::remove(link);
+  fs::remove(machine.Path("ttyUSB0"));
+  fs::create_symlink(StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotC")}),
+                     machine.Path("ttyUSB0"));
+  ASSERT_TRUE(cli->WaitFor(waiting, 10s, 2)) << cli->Output() << cli->Errors();
+  EXPECT_FALSE(cli->WaitFor("never said", 2500ms));
+  // Waiting opens nothing: no scan, no run, until the name stands for a device again.
+  EXPECT_NE(cli->Lines().back().find(waiting), std::string::npos) << cli->Output();
+  EXPECT_NE(cli->Errors().find(byId + ": no adapter is plugged in under that name"), std::string::npos)
+      << cli->Errors();
+
+  // The name comes back on another adapter: that one is programmed, and recorded as itself.
+  fs::create_symlink("../../ttyUSB1", link);
+  ASSERT_TRUE(cli->WaitFor("\"outcome\":\"success\"", 30s, 2)) << cli->Output() << cli->Errors();
+  EXPECT_EQ(devices[1]->WaitForExit(10s), 0);
+  cli->Signal(SIGINT);
+  ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
+
+  EXPECT_EQ(testing::ReadBytes(dir.File("gotA")), raw);
+  EXPECT_EQ(testing::ReadBytes(dir.File("gotB")), raw);
+  EXPECT_FALSE(fs::exists(dir.File("gotC"))) << "the device that took the pulled adapter's node was programmed";
+  const auto results = Events(cli->Lines(), "result");
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(JsonField(results[0], "path"), a.linkTo);
+  EXPECT_EQ(JsonField(results[1], "path"), b.linkTo);
+  const auto log = FileLines(dir.File("loop.log"));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(JsonField(log[0], "port"), byId);
+  EXPECT_EQ(JsonField(log[0], "path"), a.linkTo);
+  EXPECT_EQ(JsonField(log[0], "by_id"), link);
+  EXPECT_EQ(JsonField(log[0], "usb_serial"), "AAA");
+  EXPECT_EQ(JsonField(log[1], "port"), byId);
+  EXPECT_EQ(JsonField(log[1], "path"), b.linkTo);
+  EXPECT_EQ(JsonField(log[1], "by_id"), link);
+  EXPECT_EQ(JsonField(log[1], "usb_serial"), "BBB");
+}
+
+// A scan opens what the name stood for when it began; a device that answers
+// there only after the name has moved to another adapter is left alone.
+TEST_F(CliRunTest, LoopLeavesAloneADeviceThatAnswersAfterItsNameMoved) {
+  namespace fs = std::filesystem;
+  MakeImage(600, 44);
+  testing::FakeMachine machine;
+  testing::UsbAdapter a = testing::Adapter("ttyUSB0", "AAA");
+  testing::UsbAdapter b = testing::Adapter("ttyUSB1", "BBB");
+  a.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotA")});
+  b.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotB")});
+  const std::string link = machine.Path("serial/by-id/" + machine.AddUsbAdapter(a, 1));
+  machine.AddUsbAdapter(b, 2);
+  devices[0]->Signal(SIGSTOP);  // it answers once the name has moved
+  auto cli = Cli({"station", "--loop", "--json", "--log", dir.File("loop.log"), "--dev-root", machine.dev(),
+                  "--sys-root", machine.sys(), link, image()});
+  ASSERT_TRUE(cli->WaitFor("\"text\":\"Connect COM1", 10s)) << cli->Output() << cli->Errors();
+  fs::remove(link);
+  fs::create_symlink("../../ttyUSB1", link);
+  devices[0]->Signal(SIGCONT);
+
+  ASSERT_TRUE(cli->WaitFor("\"outcome\":\"success\"", 30s)) << cli->Output() << cli->Errors();
+  EXPECT_EQ(devices[1]->WaitForExit(10s), 0);
+  cli->Signal(SIGINT);
+  ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
+  EXPECT_FALSE(fs::exists(dir.File("gotA"))) << "the device the name had left was programmed";
+  const auto results = Events(cli->Lines(), "result");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(JsonField(results[0], "path"), b.linkTo);
+  EXPECT_NE(cli->Errors().find(link + ": the device that answered on " + a.linkTo + " was left alone"),
+            std::string::npos)
+      << cli->Errors();
+  const auto log = FileLines(dir.File("loop.log"));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(JsonField(log[0], "usb_serial"), "BBB");
+}
+
 TEST_F(CliRunTest, PortsListsTheFakeMachine) {
   testing::FakeMachine machine;
   const std::string byId = machine.AddUsbAdapter(testing::Adapter("ttyUSB0", "SER0"), 1);
@@ -384,6 +483,10 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
       {{"program", "--stall-timeout", "0", dir.File("no-port"), image()}, 2},
       {{"station", image()}, 2},
       {{"station", dir.File("a"), dir.File("a"), image()}, 2},
+      // A name that stands for nothing is refused unless the station waits for it (--loop).
+      {{"station", "--dev-root", dir.File("."), "no-such-by-id-name", image()}, 2},
+      {{"station", "--dev-root", dir.File("."), "usb:0403:6001:NONE", image()}, 2},
+      {{"station", "--loop", "--dev-root", dir.File("."), "no-such-name", "no-such-name", image()}, 2},
       {{"frobnicate"}, 2},
       {{"--version"}, 0},
   };

@@ -266,20 +266,23 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
     std::fprintf(stderr, "tarnwick-cli station: name at least one PORT before the image\n");
     return kExitUsage;
   }
+  // With --loop a name that stands for nothing yet waits for its adapter;
+  // every name is resolved again before each of its runs.
   std::vector<PortTarget> targets;
   std::string error;
-  if (!ResolvePorts(portArguments, options.tree, targets, error)) {
+  if (!ResolvePorts(portArguments, options.tree, targets, error, loop ? Absent::Wait : Absent::Error)) {
     std::fprintf(stderr, "tarnwick-cli station: %s\n", error.c_str());
     return kExitUsage;
   }
   std::set<std::string> paths;
   for (const PortTarget& target : targets) {
-    if (target.path.empty()) {
+    if (target.path.empty() && !loop) {
       std::fprintf(stderr, "tarnwick-cli station: %s: %s\n", target.label.c_str(), target.missing.c_str());
       return kExitUsage;
     }
-    if (!paths.insert(target.path).second) {
-      std::fprintf(stderr, "tarnwick-cli station: %s is named twice\n", target.path.c_str());
+    const std::string& named = target.path.empty() ? target.argument : target.path;
+    if (!paths.insert(named).second) {
+      std::fprintf(stderr, "tarnwick-cli station: %s is named twice\n", named.c_str());
       return kExitUsage;
     }
   }
@@ -292,7 +295,8 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(targets.size());
   Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
-  const RunSettings settings = SettingsFrom(options, loop);
+  RunSettings settings = SettingsFrom(options, loop);
+  settings.tree = options.tree;
   for (const PortTarget& target : targets) {
     session.runs.push_back(std::make_unique<PortRun>(std::vector<PortTarget>{target}, settings, reporter));
   }

@@ -13,7 +13,13 @@ std::size_t SlotOf(const char* portName) {
 }
 
 RoutedPort::RoutedPort(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs)
-    : inner_(inner), openAs_(openAs) {}
+    : inner_(&inner), openAs_(openAs) {}
+
+void RoutedPort::Rebind(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs) {
+  inner_->Close();
+  inner_ = &inner;
+  openAs_ = openAs;
+}
 
 void RoutedPort::Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels) {
   trace_ = out;
@@ -23,7 +29,7 @@ void RoutedPort::Trace(std::FILE* out, const std::array<const char*, kEngineSlot
 bool RoutedPort::Open(const char* portName) {
   const std::size_t slot = SlotOf(portName);
   if (slot >= kEngineSlots || openAs_[slot].empty()) {
-    inner_.Close();
+    inner_->Close();
     if (slot < kEngineSlots) {
       records_[slot].tried = true;
       records_[slot].opened = false;
@@ -34,23 +40,23 @@ bool RoutedPort::Open(const char* portName) {
   slot_ = slot;
   SlotRecord& record = records_[slot];
   record.tried = true;
-  record.opened = inner_.Open(openAs_[slot].c_str());
+  record.opened = inner_->Open(openAs_[slot].c_str());
   if (record.opened) {
     record.error[0] = '\0';
   } else {
-    std::snprintf(record.error.data(), record.error.size(), "%s", inner_.LastError());
+    std::snprintf(record.error.data(), record.error.size(), "%s", inner_->LastError());
   }
   return record.opened;
 }
 
 std::ptrdiff_t RoutedPort::Write(const std::uint8_t* data, std::size_t length) {
-  const std::ptrdiff_t taken = inner_.Write(data, length);
+  const std::ptrdiff_t taken = inner_->Write(data, length);
   if (taken > 0) Dump('>', data, static_cast<std::size_t>(taken));
   return taken;
 }
 
 std::size_t RoutedPort::Read(std::uint8_t* out, std::size_t count) {
-  const std::size_t got = inner_.Read(out, count);
+  const std::size_t got = inner_->Read(out, count);
   if (got > 0) Dump('<', out, got);
   return got;
 }

@@ -20,18 +20,23 @@ class RoutedPort final : public SerialPort {
   // name means that no device stands behind it.
   RoutedPort(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs);
 
+  // From now on `inner` opens what `openAs` names (the names that stand
+  // behind the engine's ports changed between runs). The port open, if any,
+  // is closed first; the records stay.
+  void Rebind(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs);
+
   // Frames written and bytes read go to `out` in hex, each line headed by
   // `labels[slot]`; nullptr stops it.
   void Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels);
 
   bool Open(const char* portName) override;
-  void Configure() override { inner_.Configure(); }
+  void Configure() override { inner_->Configure(); }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
-  std::size_t BytesWaiting() override { return inner_.BytesWaiting(); }
+  std::size_t BytesWaiting() override { return inner_->BytesWaiting(); }
   std::size_t Read(std::uint8_t* out, std::size_t count) override;
-  void Close() override { inner_.Close(); }
-  bool HasFailed() const override { return inner_.HasFailed(); }
-  const char* LastError() const override { return inner_.LastError(); }
+  void Close() override { inner_->Close(); }
+  bool HasFailed() const override { return inner_->HasFailed(); }
+  const char* LastError() const override { return inner_->LastError(); }
 
   struct SlotRecord {
     bool tried = false;
@@ -44,7 +49,7 @@ class RoutedPort final : public SerialPort {
  private:
   void Dump(char direction, const std::uint8_t* data, std::size_t length);
 
-  SerialPort& inner_;
+  SerialPort* inner_;
   std::array<std::string, kEngineSlots> openAs_;
   std::array<SlotRecord, kEngineSlots> records_{};
   std::size_t slot_ = 0;

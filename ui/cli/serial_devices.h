@@ -54,6 +54,15 @@ struct PortTarget {
   std::string byId;       // its stable name, where there is one
   std::string usbSerial;  // the adapter's serial number, where known
   std::string missing;    // why `path` is empty
+  // What the target is resolved from again, before each run of a station
+  // that loops: the PORT as given, or, where it named several adapters, the
+  // one adapter this target stands for.
+  std::string argument;
+  // What is looked at again when a device answers (see StillNamed): a path
+  // that must still lead to `path`, and the sysfs device of the adapter whose
+  // serial number must still be `usbSerial`; empty where there is none.
+  std::string follow;
+  std::string sysDevice;
 };
 
 enum class PortArgumentKind { ComName, ComMapping, UsbId, ById, Path, Invalid };
@@ -70,10 +79,27 @@ struct PortArgument {
 // The kind of one PORT argument; Invalid with `error` set when it is none.
 PortArgument ParsePortArgument(const std::string& text, std::string& error);
 
+// What a PORT that names nothing present is: an error, or a port that waits
+// for its adapter (a target with an empty path and `missing` saying why).
+enum class Absent { Error, Wait };
+
 // The ports the arguments name, in order (a usb: argument names every adapter
 // that matches). False and `error` on an argument that names no port.
 bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree,
-                  std::vector<PortTarget>& targets, std::string& error);
+                  std::vector<PortTarget>& targets, std::string& error, Absent absent = Absent::Error);
+
+// `target` resolved again from its argument as the machine stands now: the
+// device its name stands for at this moment (links followed again, the USB
+// adapters listed again), that device's stable name and serial number; an
+// empty path and `missing` when nothing stands behind the name. The label
+// is kept. Reads the file system; never opens a port.
+void ResolveAgain(const DeviceTree& tree, PortTarget& target);
+
+// Whether the device at `target.path` is still what the target's name stands
+// for: its link or path still leads there, its adapter still has the serial
+// number found. Allocates nothing (another port's run may be serving while
+// this is asked): it follows links and reads sysfs into fixed buffers.
+bool StillNamed(const PortTarget& target);
 
 // COM1 to COM4, as the dialog scans them.
 std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree);

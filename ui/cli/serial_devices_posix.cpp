@@ -1,8 +1,12 @@
 // The machine's serial devices as /dev and sysfs describe them.
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -72,14 +76,148 @@ unsigned HexValue(const std::string& text) {
   return error == std::errc() && end == text.data() + text.size() ? value : 0xFFFFFFFFu;
 }
 
-void Describe(PortTarget& target, const std::vector<SerialDevice>& devices) {
+void Describe(PortTarget& target, const std::vector<SerialDevice>& devices, const DeviceTree& tree) {
   const fs::path resolved = Canonical(target.path);
   for (const SerialDevice& device : devices) {
     if (Canonical(device.path) != resolved) continue;
     if (!device.byId.empty()) target.byId = device.byId.front();
     target.usbSerial = device.serial;
+    if (device.usb && !device.serial.empty()) {
+      target.sysDevice = (fs::path(tree.sysRoot) / "class" / "tty" / device.name / "device").string();
+    }
     return;
   }
+}
+
+// Whether the USB device above the tty whose sysfs device is `sysDevice` has
+// the serial number `serial`; in fixed buffers only.
+bool UsbSerialIs(const char* sysDevice, std::string_view serial) {
+  char folder[PATH_MAX];
+  if (::realpath(sysDevice, folder) == nullptr) return false;
+  for (int depth = 0; depth < 32; ++depth) {
+    char file[PATH_MAX + 16];
+    std::snprintf(file, sizeof file, "%s/idVendor", folder);
+    if (::access(file, F_OK) == 0) {
+      std::snprintf(file, sizeof file, "%s/serial", folder);
+      const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+      if (fd < 0) return false;
+      char text[512];  // a USB string is at most 126 UTF-16 units
+      const ssize_t got = ::read(fd, text, sizeof text);
+      ::close(fd);
+      std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
+      while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
+      return std::string_view(text, length) == serial;
+    }
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr || slash == folder) return false;
+    *slash = '\0';
+  }
+  return false;
+}
+
+// Absent::Wait: a path that is not there stands for nothing yet.
+bool AbsentPath(const std::string& path, Absent absent, PortTarget& target) {
+  std::error_code error;
+  if (absent != Absent::Wait || fs::exists(path, error)) return false;
+  target.path.clear();
+  target.missing = "nothing at " + path + ": is the adapter plugged in?";
+  return true;
+}
+
+// What one PORT argument stands for now, appended to `out`; false and `error`
+// when it names no port.
+bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const PortMap& discovered,
+                     const std::vector<SerialDevice>& devices, Absent absent, std::vector<PortTarget>& out,
+                     std::string& error) {
+  const PortArgument parsed = ParsePortArgument(argument, error);
+  PortTarget target;
+  target.label = argument;
+  target.argument = argument;
+  std::string stableName;
+  switch (parsed.kind) {
+    case PortArgumentKind::Invalid:
+      return false;
+    case PortArgumentKind::ComName:
+      if (parsed.comNumber > discovered.devices.size()) {
+        error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
+                "a /dev/serial/by-id name or usb:VID:PID)";
+        return false;
+      }
+      target.label = "COM" + std::to_string(parsed.comNumber);
+      target.path = discovered.devices[parsed.comNumber - 1];
+      if (target.path.empty()) target.missing = "no serial device for it on this machine";
+      target.follow = target.path;
+      break;
+    case PortArgumentKind::ComMapping:
+      if (parsed.comNumber > discovered.devices.size()) {
+        error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
+        return false;
+      }
+      target.label = "COM" + std::to_string(parsed.comNumber);
+      target.path = parsed.path;
+      target.follow = parsed.path;
+      AbsentPath(parsed.path, absent, target);
+      break;
+    case PortArgumentKind::ById: {
+      const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / parsed.path;
+      std::error_code missing;
+      if (!fs::exists(link, missing)) {
+        if (absent == Absent::Error) {
+          error = "\"" + argument + "\" is neither a port name nor a device under " +
+                  (fs::path(tree.devRoot) / "serial" / "by-id").string();
+          return false;
+        }
+        target.missing = "no adapter is plugged in under that name (nothing at " + link.string() + ")";
+        break;
+      }
+      target.path = Canonical(link).string();
+      stableName = link.string();
+      target.follow = stableName;
+      break;
+    }
+    case PortArgumentKind::Path: {
+      // A link (a by-id path, say) stands for the device it points to.
+      if (AbsentPath(parsed.path, absent, target)) break;
+      std::error_code missing;
+      target.path = fs::exists(parsed.path, missing) ? Canonical(parsed.path).string() : parsed.path;
+      target.follow = parsed.path;
+      break;
+    }
+    case PortArgumentKind::UsbId: {
+      std::vector<const SerialDevice*> matches;
+      for (const SerialDevice& device : devices) {
+        if (!device.usb || HexValue(device.vendorId) != parsed.vendorId || HexValue(device.productId) != parsed.productId)
+          continue;
+        if (!parsed.serial.empty() && device.serial != parsed.serial) continue;
+        matches.push_back(&device);
+      }
+      for (const SerialDevice* device : matches) {
+        PortTarget match;
+        match.label = argument;
+        match.path = Canonical(device->path).string();
+        match.follow = device->path;
+        // Each of several adapters is its own port from now on: by its serial
+        // number, else its stable name, else its node.
+        match.argument = matches.size() == 1    ? argument
+                         : !device->serial.empty() ? "usb:" + device->vendorId + ":" + device->productId + ":" +
+                                                         device->serial
+                         : !device->byId.empty() ? device->byId.front()
+                                                 : device->path;
+        Describe(match, devices, tree);
+        out.push_back(std::move(match));
+      }
+      if (matches.empty()) {
+        target.missing = "no USB serial adapter with that ID is plugged in";
+        out.push_back(std::move(target));
+      }
+      return true;
+    }
+  }
+  if (!target.path.empty()) Describe(target, devices, tree);
+  // A stable name given is the name the device goes by.
+  if (!target.path.empty() && !stableName.empty()) target.byId = stableName;
+  out.push_back(std::move(target));
+  return true;
 }
 
 }  // namespace
@@ -143,7 +281,7 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
     if (target.path.empty()) {
       target.missing = "no serial device for it on this machine";
     } else {
-      Describe(target, devices);
+      Describe(target, devices, tree);
     }
     targets.push_back(std::move(target));
   }
@@ -151,77 +289,51 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
 }
 
 bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree, std::vector<PortTarget>& targets,
-                  std::string& error) {
+                  std::string& error, Absent absent) {
   const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
   const std::vector<SerialDevice> devices = ListSerialDevices(tree);
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
-    const PortArgument parsed = ParsePortArgument(argument, error);
-    PortTarget target;
-    target.label = argument;
-    switch (parsed.kind) {
-      case PortArgumentKind::Invalid:
-        return false;
-      case PortArgumentKind::ComName:
-        if (parsed.comNumber > discovered.devices.size()) {
-          error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
-                  "a /dev/serial/by-id name or usb:VID:PID)";
-          return false;
-        }
-        target.label = "COM" + std::to_string(parsed.comNumber);
-        target.path = discovered.devices[parsed.comNumber - 1];
-        if (target.path.empty()) target.missing = "no serial device for it on this machine";
-        break;
-      case PortArgumentKind::ComMapping:
-        if (parsed.comNumber > discovered.devices.size()) {
-          error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
-          return false;
-        }
-        target.label = "COM" + std::to_string(parsed.comNumber);
-        target.path = parsed.path;
-        break;
-      case PortArgumentKind::ById: {
-        const fs::path link = fs::path(tree.devRoot) / "serial" / "by-id" / parsed.path;
-        std::error_code missing;
-        if (!fs::exists(link, missing)) {
-          error = "\"" + argument + "\" is neither a port name nor a device under " +
-                  (fs::path(tree.devRoot) / "serial" / "by-id").string();
-          return false;
-        }
-        target.path = Canonical(link).string();
-        break;
-      }
-      case PortArgumentKind::Path: {
-        // A link (a by-id path, say) stands for the device it points to.
-        std::error_code missing;
-        target.path = fs::exists(parsed.path, missing) ? Canonical(parsed.path).string() : parsed.path;
-        break;
-      }
-      case PortArgumentKind::UsbId: {
-        bool any = false;
-        for (const SerialDevice& device : devices) {
-          if (!device.usb || HexValue(device.vendorId) != parsed.vendorId || HexValue(device.productId) != parsed.productId)
-            continue;
-          if (!parsed.serial.empty() && device.serial != parsed.serial) continue;
-          PortTarget match;
-          match.label = argument;
-          match.path = Canonical(device.path).string();
-          Describe(match, devices);
-          resolved.push_back(std::move(match));
-          any = true;
-        }
-        if (!any) {
-          target.missing = "no USB serial adapter with that ID is plugged in";
-          resolved.push_back(std::move(target));
-        }
-        continue;
-      }
-    }
-    if (!target.path.empty()) Describe(target, devices);
-    resolved.push_back(std::move(target));
+    if (!ResolveArgument(argument, tree, discovered, devices, absent, resolved, error)) return false;
   }
   targets = std::move(resolved);
   return true;
+}
+
+void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
+  const std::string& argument = target.argument.empty() ? target.label : target.argument;
+  const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  std::vector<PortTarget> found;
+  std::string error;
+  if (!ResolveArgument(argument, tree, discovered, devices, Absent::Wait, found, error) || found.empty()) {
+    found.assign(1, PortTarget{});
+    found.front().missing = error.empty() ? "it names no port" : error;
+  }
+  // Of several adapters that fit, the one the target had stays its own.
+  const auto same = std::find_if(found.begin(), found.end(), [&](const PortTarget& each) {
+    return !each.path.empty() && each.path == target.path;
+  });
+  const PortTarget& now = same != found.end() ? *same : found.front();
+  target.path = now.path;
+  target.byId = now.byId;
+  target.usbSerial = now.usbSerial;
+  target.missing = now.missing;
+  target.follow = now.follow;
+  target.sysDevice = now.sysDevice;
+}
+
+bool StillNamed(const PortTarget& target) {
+  if (target.path.empty()) return false;
+  char named[PATH_MAX];
+  char opened[PATH_MAX];
+  if (!target.follow.empty()) {
+    if (::realpath(target.follow.c_str(), named) == nullptr || ::realpath(target.path.c_str(), opened) == nullptr ||
+        std::strcmp(named, opened) != 0) {
+      return false;
+    }
+  }
+  return target.sysDevice.empty() || UsbSerialIs(target.sysDevice.c_str(), target.usbSerial);
 }
 
 }  // namespace tarnwick::cli

@@ -82,13 +82,17 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree&) {
   return targets;
 }
 
+// COM names and device paths do not move when adapters come and go: what
+// one names is fixed by the argument alone, and absent is never known before
+// the port is opened.
 bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, std::vector<PortTarget>& targets,
-                  std::string& error) {
+                  std::string& error, Absent) {
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
     const PortArgument parsed = ParsePortArgument(argument, error);
     PortTarget target;
     target.label = argument;
+    target.argument = argument;
     switch (parsed.kind) {
       case PortArgumentKind::Invalid:
         return false;
@@ -118,6 +122,20 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, 
   targets = std::move(resolved);
   return true;
 }
+
+void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
+  std::vector<PortTarget> found;
+  std::string error;
+  if (!ResolvePorts({target.argument.empty() ? target.label : target.argument}, tree, found, error) || found.empty()) {
+    target.path.clear();
+    target.missing = error;
+    return;
+  }
+  target.path = found.front().path;
+  target.missing.clear();
+}
+
+bool StillNamed(const PortTarget& target) { return !target.path.empty(); }
 
 std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
                                               std::array<std::string, 4>& openAs) {

@@ -1,9 +1,20 @@
 #include "station.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <utility>
 
 namespace tarnwick::cli {
+namespace {
+
+// A station that loops resolves its names again at most this often, so that
+// a port whose open fails at once does not read the file system every tick.
+constexpr std::chrono::milliseconds kResolvePeriod{1000};
+
+constexpr const char* kTextWaitingForAdapter = "Waiting for adapter";
+
+}  // namespace
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
@@ -87,12 +98,20 @@ void PortRun::Start(SteadyTime now) {
   deviceFound_ = false;
   lastTick_ = now;
   BeginRun(now);
+  if (settings_.loop) {
+    ResolveAndScan(now);
+    return;
+  }
   scan().engine->OnProgram();
 }
 
 void PortRun::Tick(SteadyTime now) {
   if (phase_ != Phase::Running) return;
   lastTick_ = now;
+  if (scanPending_ || awaitingAdapter_) {
+    if (now >= nextResolve_) ResolveAndScan(now);
+    return;
+  }
   if (window_.timerRunning()) scan().engine->OnTimer();
   TraceDroppedResults();
   Check(now);
@@ -102,6 +121,18 @@ void PortRun::Check(SteadyTime now) {
   ProgrammerEngine& engine = *scan().engine;
   const ProgrammerState& state = engine.state();
   if (!deviceFound_ && (state.runState == RunConnected || state.runState == RunProgramming)) {
+    // The scan opened what the name stood for when it began; a device that
+    // answers there after the name has gone elsewhere is not this port's.
+    if (settings_.loop && !StillTheNamedDevice()) {
+      char left[512];
+      std::snprintf(left, sizeof left,
+                    "the device that answered on %s was left alone: the name no longer stands for it",
+                    current()->path.c_str());
+      engine.OnExit();
+      window_.SetStatusDetail(left);
+      ResolveAndScan(now);
+      return;
+    }
     deviceFound_ = true;
     // A station that waits for the next device counts a run from its arrival.
     if (settings_.loop) BeginRun(now);
@@ -151,8 +182,7 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
   const bool waiting = settings_.loop && !deviceFound_;
   if (waiting && outcome != Outcome::Interrupted) {
     // No device yet on a port that waits for one: look again, for ever.
-    window_.Revive();
-    engine.OnProgram();
+    NextScan(now);
     return;
   }
   if (!waiting) {
@@ -177,12 +207,61 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
   if (settings_.loop && outcome != Outcome::Interrupted) {
     // The next device on this port: a new scan of it, which never gives up.
     deviceFound_ = false;
-    window_.Revive();
     BeginRun(now);
-    engine.OnProgram();
+    NextScan(now);
     return;
   }
   phase_ = Phase::Done;
+}
+
+void PortRun::NextScan(SteadyTime now) {
+  if (now < nextResolve_) {
+    scanPending_ = true;  // the tick starts it when the names may be read again
+    return;
+  }
+  ResolveAndScan(now);
+}
+
+void PortRun::ResolveAndScan(SteadyTime now) {
+  scanPending_ = false;
+  nextResolve_ = now + kResolvePeriod;
+  ResolveTargets();
+  const auto named = std::find_if(targets_.begin(), targets_.end(),
+                                  [](const PortTarget& target) { return !target.path.empty(); });
+  if (named == targets_.end()) {
+    // Nothing is opened for a name that stands for nothing; the tick looks again.
+    awaitingAdapter_ = true;
+    window_.SetStatusText(kTextWaitingForAdapter);
+    if (!targets_.empty()) window_.SetStatusDetail(targets_.front().missing.c_str());
+    return;
+  }
+  awaitingAdapter_ = false;
+  window_.Revive();
+  scan().engine->OnProgram();
+}
+
+void PortRun::ResolveTargets() {
+  for (Scan& each : scans_) {
+    bool moved = false;
+    for (std::size_t slot = 0; slot < each.count; ++slot) {
+      PortTarget& target = targets_[each.first + slot];
+      const std::string before = target.path;
+      ResolveAgain(settings_.tree, target);
+      moved = moved || target.path != before;
+    }
+    if (!moved) continue;
+    // The engine's ports lead to the devices the names stand for now.
+    std::array<std::string, kEngineSlots> devices;
+    for (std::size_t slot = 0; slot < each.count; ++slot) devices[slot] = targets_[each.first + slot].path;
+    std::array<std::string, kEngineSlots> openAs;
+    std::unique_ptr<SerialPort> backend = MakeSerialBackend(devices, openAs);
+    each.port->Rebind(*backend, openAs);
+    each.backend = std::move(backend);
+  }
+}
+
+bool PortRun::StillTheNamedDevice() const {
+  return StillNamed(targets_[scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1)]);
 }
 
 void PortRun::Interrupt(SteadyTime now) {

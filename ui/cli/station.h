@@ -47,7 +47,11 @@ struct RunSettings {
   // RunProgramming ticks without a request that end a run as stalled.
   std::uint32_t stallTicks = kStallTicks;
   // After a run, wait for the next device on the same port (station --loop).
+  // Each port's name is then resolved again in `tree` before each scan and
+  // when a device answers, so that a run goes to what the name stands for
+  // at that moment; a name that stands for nothing waits for its adapter.
   bool loop = false;
+  DeviceTree tree;
   // Frames in hex on this stream.
   std::FILE* trace = nullptr;
 };
@@ -128,6 +132,13 @@ class PortRun final : private RunEvents {
   void Check(SteadyTime now);
   void TraceDroppedResults();
   void End(Outcome outcome, SteadyTime now);
+  // A station that loops: the next scan, once the names are resolved again.
+  void NextScan(SteadyTime now);
+  void ResolveAndScan(SteadyTime now);
+  // The targets as their names stand now; the ports routed to them.
+  void ResolveTargets();
+  // The device that answered is still the one the port's name stands for.
+  bool StillTheNamedDevice() const;
   void BeginRun(SteadyTime now);
   Scan& scan() { return scans_[scanIndex_]; }
   const Scan& scan() const { return scans_[scanIndex_]; }
@@ -151,6 +162,12 @@ class PortRun final : private RunEvents {
   std::string* loadMessage_ = nullptr;
   Outcome lastOutcome_ = Outcome::Success;
   std::uint32_t droppedTraced_ = 0;
+  // A station that loops: no scan goes on while a scan waits for its names
+  // to be resolved again (at most once every kResolvePeriod), or while none
+  // of its names stands for a device (waiting for the adapter).
+  bool scanPending_ = false;
+  bool awaitingAdapter_ = false;
+  SteadyTime nextResolve_{};
 };
 
 // Ticks `runs` every `period` (the dialog's 100 ms; tests may go faster)
