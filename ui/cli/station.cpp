@@ -146,7 +146,7 @@ void PortRun::Check(SteadyTime now) {
     // A station that waits for the next device counts a run from its arrival.
     if (settings_.loop) BeginRun(now);
     observer_.Started(*this, RunStart{current(), runId_, runStartWall_});
-    // Nothing may go to a device whose run could not be recorded.
+    // A run whose start could not be recorded goes no further.
     if (halted_) {
       Interrupt(now);
       return;
