@@ -3,6 +3,7 @@
 // lines or the live display, not the output queues or their writers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "device_process.h"
 #include "fake_machine.h"
 #include "reporter.h"
+#include "run_log.h"
 #include "station.h"
 #include "temp_dir.h"
 
@@ -35,6 +37,7 @@ class CountingObserver final : public RunObserver {
     if (++blocks == 1) counting = true;
   }
   void Message(const PortRun& run, const char* text, MessageIcon icon) override { reporter_.Message(run, text, icon); }
+  void Started(const PortRun& run, const RunStart& start) override { reporter_.Started(run, start); }
   void Result(const PortRun& run, const RunResult& result) override {
     reporter_.Result(run, result);
     outcomes.push_back(result.outcome);  // room reserved beforehand
@@ -78,7 +81,11 @@ void RunTwoPorts(bool json, bool loop = false) {
   options.outQueue = &outQueue;
   options.errQueue = &errQueue;
   ImageInfo image;
-  Reporter reporter(options, std::chrono::steady_clock::now(), image, nullptr);
+  // The JSON lines with the run log: its records are written from the tick.
+  RunLog log;
+  std::string error;
+  ASSERT_TRUE(log.Open(dir.File("runs.log"), error)) << error;
+  Reporter reporter(options, std::chrono::steady_clock::now(), image, json ? &log : nullptr);
   CountingObserver observer(reporter);
   observer.outcomes.reserve(8);
   RunSettings settings;
@@ -98,7 +105,6 @@ void RunTwoPorts(bool json, bool loop = false) {
     const std::string byIdA = machine.AddUsbAdapter(adapterA, 1);
     const std::string byIdB = machine.AddUsbAdapter(adapterB, 2);
     std::vector<PortTarget> targets;
-    std::string error;
     ASSERT_TRUE(ResolvePorts({byIdA, byIdB}, settings.tree, targets, error)) << error;
     ASSERT_EQ(targets.size(), 2u);
     ASSERT_FALSE(targets[1].sysDevice.empty());
@@ -131,6 +137,10 @@ void RunTwoPorts(bool json, bool loop = false) {
   EXPECT_EQ(observer.outcomes[1], Outcome::Success);
   EXPECT_GE(observer.blocks, 2 * 24);
   EXPECT_EQ(allocations, 0) << (json ? "JSON lines" : "live lines");
+  if (json) {
+    const auto records = testing::ReadBytes(dir.File("runs.log"));
+    EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 4) << "a start and an end record for each run";
+  }
   EXPECT_EQ(first.WaitForExit(10s), 0);
   EXPECT_EQ(second.WaitForExit(10s), 0);
 }

@@ -148,13 +148,16 @@ TEST_F(CliRunTest, ProgramInPlainTextWithALogRecord) {
   EXPECT_NE(lines.back().find("success, 700 of 700 bytes"), std::string::npos) << lines.back();
   EXPECT_NE(cli->Errors().find("   Programming Device Succeed!   "), std::string::npos) << cli->Errors();
 
+  // The run's start record, then its end record.
   const auto log = FileLines(dir.File("runs.log"));
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(JsonField(log[0], "port"), "COM2");
-  EXPECT_EQ(JsonField(log[0], "path"), port);
-  EXPECT_EQ(JsonField(log[0], "outcome"), "success");
-  EXPECT_EQ(JsonField(JsonField(log[0], "image"), "sha256"), ImageDigest());
-  const std::string start = JsonField(log[0], "start"), end = JsonField(log[0], "end");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(JsonField(log[0], "record"), "start");
+  EXPECT_EQ(JsonField(log[1], "record"), "end");
+  EXPECT_EQ(JsonField(log[1], "port"), "COM2");
+  EXPECT_EQ(JsonField(log[1], "path"), port);
+  EXPECT_EQ(JsonField(log[1], "outcome"), "success");
+  EXPECT_EQ(JsonField(JsonField(log[1], "image"), "sha256"), ImageDigest());
+  const std::string start = JsonField(log[1], "start"), end = JsonField(log[1], "end");
   ASSERT_EQ(start.size(), 24u) << start;  // 2025-01-31T12:34:56.789Z
   EXPECT_EQ(start[10], 'T');
   EXPECT_EQ(start.back(), 'Z');
@@ -281,12 +284,17 @@ TEST_F(CliRunTest, StationOfFourWithAFailureAndASilentDevice) {
   EXPECT_EQ(JsonField(summary[1], "failed"), "1");
   EXPECT_EQ(JsonField(summary[3], "programmed"), "0");
 
+  // A start record for each device that answered, an end record for each run.
   const auto log = FileLines(dir.File("station.log"));
-  ASSERT_EQ(log.size(), 4u);
+  ASSERT_EQ(log.size(), 7u);
+  int ends = 0;
   for (const auto& line : log) {
     EXPECT_EQ(JsonField(JsonField(line, "image"), "bytes"), "900");
+    if (JsonField(line, "record") != "end") continue;
+    ++ends;
     EXPECT_FALSE(JsonField(line, "seconds").empty());
   }
+  EXPECT_EQ(ends, 4);
 }
 
 TEST_F(CliRunTest, LoopProgramsThreeDevicesOneAfterAnother) {
@@ -304,7 +312,7 @@ TEST_F(CliRunTest, LoopProgramsThreeDevicesOneAfterAnother) {
   EXPECT_EQ(JsonField(summary[0], "programmed"), "3");
   EXPECT_EQ(JsonField(summary[0], "failed"), "0");
   for (const char* name : {"got", "got.2", "got.3"}) EXPECT_EQ(testing::ReadBytes(dir.File(name)), raw) << name;
-  EXPECT_EQ(FileLines(dir.File("loop.log")).size(), 3u);
+  EXPECT_EQ(FileLines(dir.File("loop.log")).size(), 6u);  // a start and an end record each
 }
 
 TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
@@ -335,7 +343,7 @@ TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
 
   // The record names the adapter by its stable name and serial number.
   const auto log = FileLines(dir.File("usb.log"));
-  ASSERT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 4u);  // a start and an end record for each run
   for (const auto& line : log) {
     EXPECT_EQ(JsonField(line, "by_id"), machine.Path("serial/by-id/" + byId));
     EXPECT_EQ(JsonField(line, "usb_serial"), "FT12345");

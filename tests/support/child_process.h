@@ -80,6 +80,7 @@ class ChildProcess {
   }
 
   void Signal(int number) { ::kill(pid_, number); }
+  pid_t pid() const { return pid_; }
   // From the start to the end seen by WaitForExit.
   double Seconds() const { return std::chrono::duration<double>(ended_ - started_).count(); }
   const std::string& Output() const { return output_; }

@@ -4,9 +4,11 @@
 // --loop). The runs are the engine's, stepped by one 100 ms loop.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +46,7 @@ constexpr int kExitNoDevice = 3;
 constexpr int kExitStalled = 4;
 constexpr int kExitPortLost = 5;
 constexpr int kExitImage = 6;
+constexpr int kExitLog = 7;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> stopRequested{false};
@@ -139,14 +142,64 @@ void AddCommonOptions(CLI::App& command, CommonOptions& options) {
   command.add_option("--sys-root", options.tree.sysRoot)->group("");
 }
 
-// The digest of the image file's bytes as they were loaded (scrambled again,
-// so it matches a digest of the file itself), without reading the file twice.
-void DescribeImage(const std::string& path, const PortRun& run, ImageInfo& image) {
-  std::vector<std::uint8_t> bytes(run.imageData(), run.imageData() + run.imageLength());
-  ScrambleImage(bytes.data(), bytes.size());
+// The image as programmed and the file it came from. The engines hold the
+// bytes they loaded (descrambled: scrambled again here, they are the file's
+// own); the file is read once more, whole, for its size and digest, and must
+// begin with those bytes, or it changed in between and nothing is programmed.
+int DescribeImage(const std::string& path, const PortRun& run, ImageInfo& image) {
+  std::vector<std::uint8_t> loaded(run.imageData(), run.imageData() + run.imageLength());
+  ScrambleImage(loaded.data(), loaded.size());
   image.path = path;
   image.bytes = run.imageLength();
-  image.sha256 = Sha256Hex(bytes.data(), bytes.size());
+  image.sha256 = Sha256Hex(loaded.data(), loaded.size());
+
+  const std::unique_ptr<ImageFile> file = MakeImageFile();
+  if (file->Open(path.c_str()) != ImageOpenStatus::Opened) {
+    std::fprintf(stderr, "tarnwick-cli: %s: cannot open it again to read it whole%s%s\n", path.c_str(),
+                 *file->LastError() != '\0' ? ": " : "", file->LastError());
+    return kExitImage;
+  }
+  Sha256 digest;
+  std::vector<std::uint8_t> chunk(1 << 16);
+  std::uint64_t total = 0;
+  bool same = true;
+  for (;;) {
+    const std::ptrdiff_t got = file->Read(chunk.data(), chunk.size());
+    if (got < 0) {
+      std::fprintf(stderr, "tarnwick-cli: %s: cannot read it: %s\n", path.c_str(), file->LastError());
+      return kExitImage;
+    }
+    if (got == 0) break;
+    const auto count = static_cast<std::size_t>(got);
+    if (total < loaded.size()) {
+      const std::size_t overlap = std::min<std::size_t>(count, loaded.size() - static_cast<std::size_t>(total));
+      same = same && std::memcmp(chunk.data(), loaded.data() + total, overlap) == 0;
+    }
+    digest.Update(chunk.data(), count);
+    total += count;
+  }
+  file->Close();
+  if (total == 0) {
+    std::fprintf(stderr, "tarnwick-cli: %s is empty (0 bytes): there is nothing to program\n", path.c_str());
+    return kExitImage;
+  }
+  const bool cut = loaded.size() == kMaxImageLength && total > kMaxImageLength;
+  if (!same || (total != loaded.size() && !cut)) {
+    std::fprintf(stderr, "tarnwick-cli: %s changed while it was read; nothing was programmed\n", path.c_str());
+    return kExitImage;
+  }
+  image.fileBytes = total;
+  const auto whole = digest.Finish();
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    std::snprintf(image.fileSha256.data() + 2 * i, 3, "%02x", static_cast<unsigned>(whole[i]));
+  }
+  if (cut) {
+    std::fprintf(stderr,
+                 "tarnwick-cli: %s is %llu bytes, more than an image holds: only its first %u bytes are "
+                 "programmed\n",
+                 path.c_str(), static_cast<unsigned long long>(total), static_cast<unsigned>(kMaxImageLength));
+  }
+  return kExitSuccess;
 }
 
 // After the runs: says how many events were coalesced, then lets what is
@@ -172,8 +225,18 @@ int PrepareImage(Session& session, const std::string& imagePath) {
       return kExitImage;
     }
   }
-  DescribeImage(imagePath, *session.runs.front(), session.image);
-  return kExitSuccess;
+  return DescribeImage(imagePath, *session.runs.front(), session.image);
+}
+
+// Opened once the image is known to be good, so that a bad image leaves the
+// log as it was. A log that cannot be opened is a usage error; one that
+// cannot be written, a failed log.
+int OpenLog(Session& session, const std::string& path) {
+  if (path.empty()) return kExitSuccess;
+  std::string error;
+  if (session.log.Open(path, error)) return kExitSuccess;
+  std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+  return session.log.failed() ? kExitLog : kExitUsage;
 }
 
 RunSettings SettingsFrom(const CommonOptions& options, bool loop) {
@@ -220,16 +283,12 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
   }
 
   Session session;
-  std::string error;
-  if (!options.logPath.empty() && !session.log.Open(options.logPath, error)) {
-    std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-    return kExitUsage;
-  }
   const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(1);
   Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
   session.runs.push_back(std::make_unique<PortRun>(targets, SettingsFrom(options, false), reporter));
   if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
+  if (const int status = OpenLog(session, options.logPath); status != kExitSuccess) return status;
   PortRun& run = *session.runs.front();
   reporter.Watch({&run});
   streams.Start();
@@ -239,6 +298,7 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
   reporter.ClearLive();
   FinishOutput(reporter, streams);
 
+  if (reporter.logFailed()) return kExitLog;
   switch (run.lastOutcome()) {
     case Outcome::Success:
       return kExitSuccess;
@@ -288,10 +348,6 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   }
 
   Session session;
-  if (!options.logPath.empty() && !session.log.Open(options.logPath, error)) {
-    std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-    return kExitUsage;
-  }
   const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(targets.size());
   Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
@@ -301,6 +357,7 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
     session.runs.push_back(std::make_unique<PortRun>(std::vector<PortTarget>{target}, settings, reporter));
   }
   if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
+  if (const int status = OpenLog(session, options.logPath); status != kExitSuccess) return status;
 
   std::vector<PortRun*> runs;
   for (auto& run : session.runs) runs.push_back(run.get());
@@ -312,6 +369,7 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   reporter.Summary();
   FinishOutput(reporter, streams);
 
+  if (reporter.logFailed()) return kExitLog;
   bool allSucceeded = true;
   for (const PortRun* run : runs) allSucceeded = allSucceeded && run->failed() == 0;
   return allSucceeded ? kExitSuccess : kExitFailure;
@@ -377,8 +435,13 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
 constexpr const char* kProgramExitStatus =
     "0 success; 1 the device reported a failure; 2 usage; 3 no device\n"
     "answered on any port tried; 4 the device stopped asking (stalled); 5 the\n"
-    "port was lost; 6 the image cannot be loaded; 130 interrupted.";
-constexpr const char* kStationExitStatus = "0 when every run succeeded, 1 otherwise, 2 usage.";
+    "port was lost; 6 the image cannot be loaded or is empty; 7 a record\n"
+    "could not be written to the --log file (the run was ended); 130\n"
+    "interrupted.";
+constexpr const char* kStationExitStatus =
+    "0 when every run succeeded, 1 otherwise, 2 usage, 6 the image cannot\n"
+    "be loaded or is empty, 7 a record could not be written to the --log file\n"
+    "(no new run was started, the runs going on were ended).";
 constexpr const char* kPortsExitStatus = "0.";
 
 // `text` with every line after the first indented by `columns` spaces.
@@ -415,7 +478,7 @@ int Main(int argc, char** argv) {
       "\n"
       "Exit status:\n"
       "  program  " + Indented(kProgramExitStatus, 11) + "\n" +
-      "  station  " + kStationExitStatus + "\n" +
+      "  station  " + Indented(kStationExitStatus, 11) + "\n" +
       "  ports    " + kPortsExitStatus);
 
   CommonOptions options;
@@ -446,7 +509,7 @@ int Main(int argc, char** argv) {
       ->type_name("PORT... IMAGE.UPL")
       ->required();
   station->footer(std::string("At the end (or at Ctrl-C) a summary for each port: devices programmed, failures.\n") +
-                  "Exit status: " + kStationExitStatus);
+                  "Exit status: " + Indented(kStationExitStatus, 13));
 
   try {
     app.parse(argc, argv);

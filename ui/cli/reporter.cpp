@@ -107,23 +107,44 @@ void Reporter::Message(const PortRun& run, const char* text, MessageIcon icon) {
   if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 
-void Reporter::Result(const PortRun& run, const RunResult& result) {
-  if (log_ != nullptr && !log_->Append(result, image_)) {
-    static const char kFailed[] = "the run could not be written to the log\n";
-    Emit(options_.err, kFailed, sizeof kFailed - 1);
+void Reporter::NotLogged() {
+  char buffer[JsonLine::kCapacity + 64];
+  if (!logFailed_) {
+    logFailed_ = true;
+    const int length = std::snprintf(buffer, sizeof buffer,
+                                     "tarnwick-cli: the run log %s; no new run starts, the runs going on end now\n",
+                                     log_->failure());
+    if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+    for (PortRun* each : runs_) each->Halt();
   }
+  static const char kPrefix[] = "tarnwick-cli: not in the run log: ";
+  const std::size_t prefix = sizeof kPrefix - 1;
+  const std::size_t record = std::min(log_->recordLength(), sizeof buffer - prefix);
+  std::memcpy(buffer, kPrefix, prefix);
+  std::memcpy(buffer + prefix, log_->record(), record);
+  Emit(options_.err, buffer, prefix + record);
+}
+
+void Reporter::Started(const PortRun& run, const RunStart& start) {
+  (void)run;
+  if (log_ != nullptr && !log_->AppendStart(start, image_)) NotLogged();
+}
+
+void Reporter::Result(const PortRun& run, const RunResult& result) {
+  if (log_ != nullptr && !log_->Append(result, image_)) NotLogged();
   const PortTarget* target = result.target;
   if (options_.json) {
     PortFields(run, target, "result");
+    line_.String("run", result.id.data());
     line_.String("outcome", OutcomeName(result.outcome));
-    line_.Unsigned("device_status", result.deviceStatus);
+    if (result.deviceStatus.has_value()) {
+      line_.Unsigned("device_status", *result.deviceStatus);
+    } else {
+      line_.Null("device_status");
+    }
     line_.Unsigned("sent", result.sent).Unsigned("total", result.total);
     line_.Number("seconds", result.seconds, 1);
-    line_.Begin("image")
-        .String("path", image_.path.c_str())
-        .Unsigned("bytes", image_.bytes)
-        .String("sha256", image_.sha256.data())
-        .End();
+    ImageFields(line_, image_);
     const char* finished = line_.Finish();
     Emit(options_.out, finished, line_.length());
     return;
@@ -143,7 +164,7 @@ void Reporter::Result(const PortRun& run, const RunResult& result) {
       break;
     case Outcome::Failure:
       std::snprintf(what, sizeof what, "failure, the device reported status %u after %u of %u bytes",
-                    result.deviceStatus, result.sent, result.total);
+                    result.deviceStatus.value_or(0), result.sent, result.total);
       break;
     case Outcome::NoDevice:
       std::snprintf(what, sizeof what, "no device answered");

@@ -39,7 +39,12 @@ class Reporter final : public RunObserver {
   void Detail(const PortRun& run, const char* detail) override;
   void Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) override;
   void Message(const PortRun& run, const char* text, MessageIcon icon) override;
+  void Started(const PortRun& run, const RunStart& start) override;
   void Result(const PortRun& run, const RunResult& result) override;
+
+  // A record could not be written to the log: the runs were halted, and the
+  // records the log did not take went to standard error.
+  bool logFailed() const { return logFailed_; }
 
   // After each tick: redraws the live lines.
   void AfterTick();
@@ -58,6 +63,9 @@ class Reporter final : public RunObserver {
   bool Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece = Piece::Kept);
   void PortFields(const PortRun& run, const PortTarget* target, const char* event);
   const char* PortName(const PortRun& run) const;
+  // After a record the log did not take: says why (the first time), halts
+  // every run and puts the record on standard error.
+  void NotLogged();
 
   ReportOptions options_;
   SteadyTime start_;
@@ -67,6 +75,7 @@ class Reporter final : public RunObserver {
   JsonLine line_;
   std::size_t liveLines_ = 0;
   std::vector<char> liveText_;  // one redraw of every live line
+  bool logFailed_ = false;
 };
 
 }  // namespace tarnwick::cli

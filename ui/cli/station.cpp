@@ -2,8 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <utility>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace tarnwick::cli {
 namespace {
@@ -13,6 +20,30 @@ namespace {
 constexpr std::chrono::milliseconds kResolvePeriod{1000};
 
 constexpr const char* kTextWaitingForAdapter = "Waiting for adapter";
+
+// One generator for the process, seeded from the system's random source and,
+// should that be weak, the time and process id as well.
+std::mt19937_64& RunIdSource() {
+  static std::mt19937_64 source = [] {
+    std::random_device device;
+    const auto now = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+#ifdef _WIN32
+    const auto pid = static_cast<std::uint64_t>(_getpid());
+#else
+    const auto pid = static_cast<std::uint64_t>(::getpid());
+#endif
+    std::seed_seq seed{device(), device(), device(), device(), static_cast<unsigned>(now),
+                       static_cast<unsigned>(now >> 32), static_cast<unsigned>(pid)};
+    return std::mt19937_64(seed);
+  }();
+  return source;
+}
+
+RunId NewRunId() {
+  RunId id{};
+  std::snprintf(id.data(), id.size(), "%016llx", static_cast<unsigned long long>(RunIdSource()()));
+  return id;
+}
 
 }  // namespace
 
@@ -36,6 +67,7 @@ const char* OutcomeName(Outcome outcome) {
 
 PortRun::PortRun(std::vector<PortTarget> targets, const RunSettings& settings, RunObserver& observer)
     : targets_(std::move(targets)), settings_(settings), observer_(observer), window_(*this) {
+  RunIdSource();  // seeded here, not in a tick
   for (std::size_t first = 0; first < targets_.size(); first += kEngineSlots) {
     Scan scan;
     scan.first = first;
@@ -85,6 +117,7 @@ double PortRun::BytesPerSecond(SteadyTime now) const {
 }
 
 void PortRun::BeginRun(SteadyTime now) {
+  runId_ = NewRunId();
   runStart_ = now;
   runStartWall_ = std::chrono::system_clock::now();
   blockServed_ = false;
@@ -107,6 +140,10 @@ void PortRun::Start(SteadyTime now) {
 
 void PortRun::Tick(SteadyTime now) {
   if (phase_ != Phase::Running) return;
+  if (halted_) {
+    Interrupt(now);
+    return;
+  }
   lastTick_ = now;
   if (scanPending_ || awaitingAdapter_) {
     if (now >= nextResolve_) ResolveAndScan(now);
@@ -136,6 +173,12 @@ void PortRun::Check(SteadyTime now) {
     deviceFound_ = true;
     // A station that waits for the next device counts a run from its arrival.
     if (settings_.loop) BeginRun(now);
+    observer_.Started(*this, RunStart{current(), runId_, runStartWall_});
+    // A run whose start could not be recorded goes no further.
+    if (halted_) {
+      Interrupt(now);
+      return;
+    }
   }
   if (window_.destroyed()) {
     End(Outcome::NoDevice, now);
@@ -190,7 +233,9 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
     const bool severalTried = outcome == Outcome::NoDevice && targets_.size() > 1;
     result.target = severalTried ? nullptr : current();
     result.outcome = outcome;
-    result.deviceStatus = outcome == Outcome::Failure ? engine.lastDeviceStatus() : 0;
+    // Only a device that sent its result reported a status.
+    if (outcome == Outcome::Success || outcome == Outcome::Failure) result.deviceStatus = engine.lastDeviceStatus();
+    result.id = runId_;
     result.sent = window_.bytesSent();
     result.total = window_.imageLength();
     result.seconds = std::chrono::duration<double>(now - runStart_).count();
@@ -204,7 +249,7 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
     }
     observer_.Result(*this, result);
   }
-  if (settings_.loop && outcome != Outcome::Interrupted) {
+  if (settings_.loop && outcome != Outcome::Interrupted && !halted_) {
     // The next device on this port: a new scan of it, which never gives up.
     deviceFound_ = false;
     BeginRun(now);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,19 +24,37 @@ namespace tarnwick::cli {
 enum class Outcome { Success, Failure, NoDevice, Stalled, PortLost, Interrupted };
 const char* OutcomeName(Outcome outcome);
 
+// The image as programmed, and the file it came from: a file longer than the
+// image format holds is programmed from its first kMaxImageLength bytes only.
 struct ImageInfo {
   std::string path;
-  std::uint32_t bytes = 0;
-  std::array<char, 65> sha256{};
+  std::uint32_t bytes = 0;            // the bytes programmed
+  std::array<char, 65> sha256{};      // their SHA-256
+  std::uint64_t fileBytes = 0;        // the whole file
+  std::array<char, 65> fileSha256{};  // its SHA-256
 };
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 using WallTime = std::chrono::system_clock::time_point;
 
+// Names one run in the log and the results: 16 lower-case hex digits, drawn
+// at random, so that stations sharing a log never give two runs one name.
+using RunId = std::array<char, 17>;
+
+// A run whose device has just answered.
+struct RunStart {
+  const PortTarget* target = nullptr;
+  RunId id{};
+  WallTime start;
+};
+
 struct RunResult {
   const PortTarget* target = nullptr;  // nullptr: several ports were tried and none answered
   Outcome outcome = Outcome::Success;
-  std::uint8_t deviceStatus = 0;
+  // The status the device reported at the end; none when it reported nothing
+  // (no device, stalled, port lost, interrupted).
+  std::optional<std::uint8_t> deviceStatus;
+  RunId id{};
   std::uint32_t sent = 0;
   std::uint32_t total = 0;
   double seconds = 0;
@@ -66,6 +85,8 @@ class RunObserver {
   virtual void Detail(const PortRun& run, const char* detail) = 0;
   virtual void Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) = 0;
   virtual void Message(const PortRun& run, const char* text, MessageIcon icon) = 0;
+  // The run's device answered for the first time.
+  virtual void Started(const PortRun& run, const RunStart& start) = 0;
   virtual void Result(const PortRun& run, const RunResult& result) = 0;
 };
 
@@ -89,6 +110,10 @@ class PortRun final : private RunEvents {
   void Tick(SteadyTime now);
   // Ends the run at once (Ctrl-C): its port is closed, its result reported.
   void Interrupt(SteadyTime now);
+  // Lets no new run start: a run going on is interrupted at its next tick (at
+  // once when called as its device first answers), a loop waits for no next
+  // device. Safe to call from the observer's calls.
+  void Halt() { halted_ = true; }
 
   bool active() const { return phase_ == Phase::Running; }
   // The port being worked on, or nullptr before the run starts.
@@ -151,6 +176,8 @@ class PortRun final : private RunEvents {
   std::size_t scanIndex_ = 0;
   Phase phase_ = Phase::Idle;
   bool deviceFound_ = false;
+  bool halted_ = false;
+  RunId runId_{};
   SteadyTime runStart_{};
   WallTime runStartWall_{};
   SteadyTime firstBlock_{};
