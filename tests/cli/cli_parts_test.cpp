@@ -226,7 +226,7 @@ class ScriptedPort : public SerialPort {
     opened = name;
     return name == std::string("good");
   }
-  void Configure() override {}
+  bool Configure() override { return true; }
   std::ptrdiff_t Write(const std::uint8_t*, std::size_t length) override {
     return static_cast<std::ptrdiff_t>(length);
   }

@@ -25,7 +25,7 @@ class RoutedPort final : public SerialPort {
   void Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels);
 
   bool Open(const char* portName) override;
-  void Configure() override { inner_.Configure(); }
+  bool Configure() override { return inner_.Configure(); }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
   std::size_t BytesWaiting() override { return inner_.BytesWaiting(); }
   std::size_t Read(std::uint8_t* out, std::size_t count) override;
