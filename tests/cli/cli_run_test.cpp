@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <memory>
@@ -300,8 +302,9 @@ TEST_F(CliRunTest, PortIsLeftAsFoundWhenTheRunEndsOrIsInterrupted) {
     ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
     auto second = Cli({"program", "--json", port, image()});
     ASSERT_EQ(second->WaitForExit(10s), 3) << second->Output() << second->Errors();
-    EXPECT_NE(second->Errors().find(port + ": could not open it: " + port + ": in use by tarnwick-cli"),
-              std::string::npos)
+    // The superuser passes the exclusive mode, and is stopped by the check for other holders.
+    const std::string refusal = ::geteuid() == 0 ? "in use by tarnwick-cli" : std::strerror(EBUSY);
+    EXPECT_NE(second->Errors().find(port + ": could not open it: " + port + ": " + refusal), std::string::npos)
         << second->Errors();
     cli->Signal(SIGINT);
     ASSERT_EQ(cli->WaitForExit(5s), 130) << cli->Output() << cli->Errors();
