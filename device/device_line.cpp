@@ -1,6 +1,7 @@
 #include "device_line.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -136,7 +137,14 @@ void DeviceLine::DiscardUnread() {
 void DeviceLine::KeepOpenableByHost() {
   if (!isPseudoTerminal()) return;
   int exclusive = 0;
-  if (ioctl(hostSideFd_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ioctl(hostSideFd_, TIOCNXCL);
+  if (ioctl(hostSideFd_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+  // The lock is taken on the device's own descriptor of the serial end, so it
+  // is refused while a host holds it. Taken, it is held until the mark is
+  // gone: a host opening meanwhile is refused and cannot have its new mark
+  // cleared by this one.
+  if (flock(hostSideFd_, LOCK_EX | LOCK_NB) != 0) return;
+  ioctl(hostSideFd_, TIOCNXCL);
+  flock(hostSideFd_, LOCK_UN);
 }
 
 }  // namespace tarnwick::device

@@ -46,9 +46,11 @@ class DeviceLine {
   void HangUp();
   // The host marks its port for exclusive use. On a real port the mark ends
   // with the host's last close, but this pseudo-terminal stays open on the
-  // device's side, so the mark would outlive the host and refuse its next
-  // open. Clear it; the host's advisory lock still keeps two copies of the
-  // host apart.
+  // device's side, so the mark of a host that ended without clearing it (one
+  // that was killed) would outlive it and refuse its next open. Clears the
+  // mark only when no host holds the line: a host holds its advisory lock for
+  // as long as it has the port open, and while it does, its mark stays and
+  // keeps other programs off the line.
   void KeepOpenableByHost();
 
  private:

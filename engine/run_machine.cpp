@@ -163,15 +163,19 @@ ScanResult ProgrammerEngine::StepConnection() {
 
     case StepOpenPort: {
       const char* portName = kPortNames[portIndex_];
-      if (!link_.OpenPort(portName)) {
+      // A port that opens but refuses the line settings cannot be used
+      // either: closed again, it fails as one that did not open. The reason
+      // is read before the close.
+      const bool opened = link_.OpenPort(portName);
+      if (!opened || !link_.ConfigurePort()) {
         char text[kStatusBufferSize];
         std::snprintf(text, sizeof text, "Error Open %s !", portName);
         window_.SetStatusText(text);
         window_.SetStatusDetail(link_.LastOpenError());
+        link_.ClosePort();
         state_.connectStep = StepNextPort;
         return ScanRunning;
       }
-      link_.ConfigurePort();
       probeAttempts_ = 0;
       state_.connectStep = StepProbe;
       return ScanRunning;

@@ -14,9 +14,7 @@ bool SerialLink::OpenPort(const char* portName) {
   return open_;
 }
 
-void SerialLink::ConfigurePort() {
-  if (open_) port_.Configure();
-}
+bool SerialLink::ConfigurePort() { return open_ && port_.Configure(); }
 
 void SerialLink::SendFrame(WriteChannel channel, const std::uint8_t* frame, std::size_t length) {
   if (!open_ || failed_) return;

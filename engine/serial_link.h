@@ -27,7 +27,10 @@ class SerialLink {
   // Opens a port by its operator name ("COM1" to "COM4"). Does not close a
   // port that is still open; the caller closes each before moving on.
   bool OpenPort(const char* portName);
-  void ConfigurePort();
+  // Sets the open port's line. False when it is not open or refused the
+  // settings (LastOpenError says why); the port is left open for the caller
+  // to close.
+  bool ConfigurePort();
 
   // Hands a whole frame to the port without waiting. What the port cannot take
   // now waits in the link's own queue, behind which later frames line up, so
@@ -47,8 +50,8 @@ class SerialLink {
   // away). The link then sends and reads nothing more on it; the caller
   // closes it. ClosePort and OpenPort clear it.
   bool PortFailed() const { return failed_; }
-  // Why the last OpenPort failed, or why the port failed, in the operating
-  // system's words; may be empty.
+  // Why the last OpenPort or ConfigurePort failed, or why the port failed, in
+  // the operating system's words; may be empty.
   const char* LastOpenError() const { return port_.LastError(); }
   std::size_t PendingBytes() const { return pendingLength_; }
 

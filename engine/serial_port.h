@@ -13,13 +13,17 @@ class SerialPort {
 
   // Opens the port the operator knows as `portName` ("COM1" to "COM4") for
   // reading and writing, exclusively and without blocking. False when it does
-  // not exist, cannot be opened, or another program holds it.
+  // not exist, cannot be opened, or another program holds it. The port's
+  // settings as they were found are kept, and Close gives them back.
   virtual bool Open(const char* portName) = 0;
 
   // 4800 baud, 8 data bits, 1 stop bit, binary, parity checking off, RTS held
   // off, any break on the transmit line ended. Everything else the port had
-  // (parity scheme, flow control, DTR handling) is kept. Failures are ignored.
-  virtual void Configure() = 0;
+  // (parity scheme, flow control, DTR handling) is kept. False, with
+  // LastError saying why, when the port refused the line settings; the port
+  // stays open and the caller closes it. The modem and break lines are set
+  // where the port has them; a port without them is no failure.
+  virtual bool Configure() = 0;
 
   // Hands up to `length` bytes to the operating system without waiting and
   // returns how many it took (0 when it can take none now), or -1 when the
@@ -33,6 +37,9 @@ class SerialPort {
   // many were read (0 on error).
   virtual std::size_t Read(std::uint8_t* out, std::size_t count) = 0;
 
+  // Gives the port back with the settings it had when it was opened, without
+  // waiting for anything still on its way out, and closes it. A port that has
+  // failed closes as well, and at once.
   virtual void Close() = 0;
 
   // True once the open port has failed for good: the device behind it went
@@ -40,8 +47,8 @@ class SerialPort {
   // found by the last Write, BytesWaiting or Read. The next Open clears it.
   virtual bool HasFailed() const { return false; }
 
-  // Why the last Open failed, or why the port failed, in the operating
-  // system's words; empty if unknown.
+  // Why the last Open or Configure failed, or why the port failed, in the
+  // operating system's words; empty if unknown.
   virtual const char* LastError() const { return ""; }
 };
 

@@ -48,7 +48,10 @@ class FuzzPort final : public SerialPort {
     if (onOpen) onOpen();
     return true;
   }
-  void Configure() override { Check(open_, "a closed port was configured"); }
+  bool Configure() override {
+    Check(open_, "a closed port was configured");
+    return true;
+  }
 
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
     CheckUsable("written to");

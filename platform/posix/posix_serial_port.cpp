@@ -51,6 +51,13 @@ bool PosixSerialPort::Open(const char* portName) {
     ::close(fd);
     return false;
   }
+  // Before anything changes: what Close gives back.
+  termios found{};
+  if (::tcgetattr(fd, &found) != 0) {
+    lastError_ = Describe(path, errno);
+    ::close(fd);
+    return false;
+  }
   // A program that opened the port without locking it would share the line.
   if (const std::optional<PortHolder> holder = FindOtherHolder(path)) {
     lastError_ = path + ": in use by " + holder->name + " (pid " + std::to_string(holder->pid) + ")";
@@ -71,22 +78,32 @@ bool PosixSerialPort::Open(const char* portName) {
     return false;
   }
   fd_ = fd;
+  found_ = found;
   path_ = path;
   lastError_.clear();
   return true;
 }
 
-void PosixSerialPort::Configure() {
-  if (fd_ < 0) return;
+bool PosixSerialPort::Configure() {
+  if (fd_ < 0) {
+    lastError_ = "the port is not open";
+    return false;
+  }
   termios settings{};
-  if (::tcgetattr(fd_, &settings) == 0) {
-    MakeLineSettings(settings);
-    ::tcsetattr(fd_, TCSANOW, &settings);
+  if (::tcgetattr(fd_, &settings) != 0) {
+    lastError_ = Describe(path_, errno);
+    return false;
+  }
+  MakeLineSettings(settings);
+  if (::tcsetattr(fd_, TCSANOW, &settings) != 0) {
+    lastError_ = Describe(path_, errno);
+    return false;
   }
   // Pseudo-terminals have no modem lines and refuse this (ENOTTY or EINVAL).
   int rts = TIOCM_RTS;
   ::ioctl(fd_, TIOCMBIC, &rts);
   ::ioctl(fd_, TIOCCBRK);
+  return true;
 }
 
 std::ptrdiff_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t length) {
@@ -140,6 +157,10 @@ void PosixSerialPort::Fail(int error) {
 
 void PosixSerialPort::Close() {
   if (fd_ < 0) return;
+  // The settings as they were found, at once: TCSANOW waits for no output to
+  // drain. A port that has gone away refuses this straight away (EIO), and
+  // there is nothing left to give back.
+  ::tcsetattr(fd_, TCSANOW, &found_);
   // Another program may still hold the terminal open; don't leave it locked
   // against everyone once we are done with it.
   ::ioctl(fd_, TIOCNXCL);

@@ -7,7 +7,13 @@
 // Every call returns at once. A device that goes away while open (a USB
 // adapter pulled, the far end of a pseudo-terminal closed) fails writes and
 // hangs up the line; either makes the port report that it has failed.
+//
+// The terminal's settings are read at open, before anything is changed, and
+// written back at close (by Close or the destructor, whatever ended the run),
+// so that a console or modem port is left as the next program expects it.
 #pragma once
+
+#include <termios.h>
 
 #include <string>
 
@@ -24,7 +30,7 @@ class PosixSerialPort final : public SerialPort {
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
   bool Open(const char* portName) override;
-  void Configure() override;
+  bool Configure() override;
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
   std::size_t BytesWaiting() override;
   std::size_t Read(std::uint8_t* out, std::size_t count) override;
@@ -39,6 +45,7 @@ class PosixSerialPort final : public SerialPort {
   PortMap map_;
   int fd_ = -1;
   bool failed_ = false;
+  termios found_{};  // the open port's settings as it was found
   std::string path_;  // of the open port
   std::string lastError_;
 };

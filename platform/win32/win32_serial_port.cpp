@@ -34,6 +34,17 @@ bool Win32SerialPort::Open(const char* portName) {
     PortOpenErrorText(::GetLastError(), lastError_.data(), lastError_.size());
     return false;
   }
+  // Before anything changes: what Close gives back. A handle without them is
+  // no serial port.
+  foundState_ = DCB{};
+  foundState_.DCBlength = sizeof foundState_;
+  foundTimeouts_ = COMMTIMEOUTS{};
+  if (!::GetCommState(handle_, &foundState_) || !::GetCommTimeouts(handle_, &foundTimeouts_)) {
+    RememberError(::GetLastError());
+    ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return false;
+  }
   readDone_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   return true;
 }
@@ -48,22 +59,31 @@ void Win32SerialPort::MapPort(std::size_t index, const char* device) {
   std::snprintf(target.data(), target.size(), "\\\\.\\%s", device);
 }
 
-void Win32SerialPort::Configure() {
-  if (!IsOpen()) return;
+bool Win32SerialPort::Configure() {
+  if (!IsOpen()) {
+    std::snprintf(lastError_.data(), lastError_.size(), "the port is not open");
+    return false;
+  }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   // Without the port's own settings there is nothing to keep; write nothing
   // rather than a made-up set of flow-control and character values.
-  if (::GetCommState(handle_, &dcb)) {
-    dcb.BaudRate = kBaudRate;
-    dcb.ByteSize = kByteSize;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    ::SetCommState(handle_, &dcb);
+  if (!::GetCommState(handle_, &dcb)) {
+    RememberError(::GetLastError());
+    return false;
+  }
+  dcb.BaudRate = kBaudRate;
+  dcb.ByteSize = kByteSize;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  if (!::SetCommState(handle_, &dcb)) {
+    RememberError(::GetLastError());
+    return false;
   }
   ::ClearCommBreak(handle_);
+  return true;
 }
 
 std::ptrdiff_t Win32SerialPort::Write(const std::uint8_t* data, std::size_t length) {
@@ -133,6 +153,10 @@ std::size_t Win32SerialPort::Read(std::uint8_t* out, std::size_t count) {
 void Win32SerialPort::Close() {
   if (!IsOpen()) return;
   AbandonWrites();
+  // The settings as they were found. Neither call waits for the line; a port
+  // that has gone away refuses both at once.
+  ::SetCommState(handle_, &foundState_);
+  ::SetCommTimeouts(handle_, &foundTimeouts_);
   ::CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
   if (readDone_ != nullptr) ::CloseHandle(readDone_);

@@ -31,14 +31,16 @@ class Win32SerialPort final : public SerialPort {
 
   // "COM1" to "COM4", passed to CreateFileA as they stand unless MapPort
   // points them elsewhere. A port held by another program fails to open, and
-  // LastError says so.
+  // LastError says so. The port's DCB and time-outs are read here, before
+  // anything changes, and Close writes them back.
   bool Open(const char* portName) override;
   // Has COM(index + 1) open `device` instead, a port name such as "COM12"
   // (opened through the device namespace, "\\.\COM12"); an empty name undoes it.
   void MapPort(std::size_t index, const char* device);
   // 4800 baud, 8 data bits, 1 stop bit, binary, no parity checking, RTS off;
-  // every other member of the port's DCB is written back as the port reported it.
-  void Configure() override;
+  // every other member of the port's DCB is written back as the port reported
+  // it. False when the port refuses its DCB to be read or written.
+  bool Configure() override;
   // Copies up to one slot's worth of bytes and starts an overlapped write of
   // them; 0 when every slot still has a write in flight.
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
@@ -70,6 +72,9 @@ class Win32SerialPort final : public SerialPort {
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   bool failed_ = false;
+  // The open port's settings as it was found.
+  DCB foundState_{};
+  COMMTIMEOUTS foundTimeouts_{};
   std::array<WriteSlot, kWriteSlots> writeSlots_{};
   OVERLAPPED readOverlapped_{};
   HANDLE readDone_ = nullptr;  // event of readOverlapped_

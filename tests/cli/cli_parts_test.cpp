@@ -291,7 +291,7 @@ class ScriptedPort : public SerialPort {
     opened = name;
     return name == std::string("good");
   }
-  void Configure() override {}
+  bool Configure() override { return configurable; }
   std::ptrdiff_t Write(const std::uint8_t*, std::size_t length) override {
     return static_cast<std::ptrdiff_t>(length);
   }
@@ -304,6 +304,7 @@ class ScriptedPort : public SerialPort {
   void Close() override {}
   const char* LastError() const override { return "refused"; }
   std::string opened;
+  bool configurable = true;
 };
 
 TEST(RoutedPort, EngineNamesGoToTheChosenDevicesAndEachOpenIsRecorded) {
@@ -324,6 +325,16 @@ TEST(RoutedPort, EngineNamesGoToTheChosenDevicesAndEachOpenIsRecorded) {
   EXPECT_TRUE(port.record(1).opened);
   EXPECT_TRUE(port.record(2).tried);
   EXPECT_FALSE(port.record(3).tried);
+
+  // Opened, but the line settings refused: the engine closes it again, and
+  // it is recorded as a port that did not open.
+  EXPECT_TRUE(port.Configure());
+  EXPECT_TRUE(port.record(1).opened);
+  inner.configurable = false;
+  EXPECT_FALSE(port.Configure());
+  EXPECT_FALSE(port.record(1).opened);
+  EXPECT_STREQ(port.record(1).error.data(), "refused");
+  inner.configurable = true;
 
   // Frames in hex, headed by the port's label.
   testing::TempDir dir;

@@ -1,11 +1,17 @@
 // tarnwick-cli as its users run it, against the simulated device on
 // pseudo-terminals: exit statuses, the JSON lines, the run log, and what the
 // device itself received.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -250,6 +256,72 @@ TEST_F(CliRunTest, InterruptEndsTheRunAndFreesThePort) {
   map.devices[0] = port;
   PosixSerialPort again(map);
   EXPECT_TRUE(again.Open("COM1")) << again.LastError();
+}
+
+// The device's serial end as another program would have left it: cooked,
+// echoing, signals on, 9600 baud. Returns the settings as the terminal took
+// them. The descriptor is closed again, or the program would find the port in
+// use by the test.
+termios SetUpForOtherUse(const std::string& path) {
+  termios settings{};
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_GE(fd, 0) << path;
+  EXPECT_EQ(::tcgetattr(fd, &settings), 0);
+  cfsetispeed(&settings, B9600);
+  cfsetospeed(&settings, B9600);
+  settings.c_iflag |= ICRNL | IXON;
+  settings.c_oflag |= OPOST | ONLCR;
+  settings.c_lflag |= ICANON | ECHO | ISIG;
+  settings.c_cc[VMIN] = 1;
+  EXPECT_EQ(::tcsetattr(fd, TCSANOW, &settings), 0);
+  EXPECT_EQ(::tcgetattr(fd, &settings), 0);
+  ::close(fd);
+  return settings;
+}
+
+void ExpectLeftAsFound(const std::string& path, const termios& found) {
+  termios now{};
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(::tcgetattr(fd, &now), 0);
+  ::close(fd);
+  EXPECT_EQ(now.c_iflag, found.c_iflag);
+  EXPECT_EQ(now.c_oflag, found.c_oflag);
+  EXPECT_EQ(now.c_cflag, found.c_cflag);
+  EXPECT_EQ(now.c_lflag, found.c_lflag);
+  EXPECT_TRUE(std::equal(std::begin(now.c_cc), std::end(now.c_cc), std::begin(found.c_cc)));
+  EXPECT_EQ(cfgetospeed(&now), B9600);
+}
+
+// Whether the run ends or is interrupted, the port is left with the settings
+// it had; while it runs, a second copy of the program is kept off it.
+TEST_F(CliRunTest, PortIsLeftAsFoundWhenTheRunEndsOrIsInterrupted) {
+  {
+    SCOPED_TRACE("the run is interrupted");
+    MakeImage(20000, 43);
+    const std::string port = StartDevice({"--baud", "0"});
+    const termios found = SetUpForOtherUse(port);
+    auto cli = Cli({"program", "--json", port, image()});
+    ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
+    auto second = Cli({"program", "--json", port, image()});
+    ASSERT_EQ(second->WaitForExit(10s), 3) << second->Output() << second->Errors();
+    // The superuser passes the exclusive mode, and is stopped by the check for other holders.
+    const std::string refusal = ::geteuid() == 0 ? "in use by tarnwick-cli" : std::strerror(EBUSY);
+    EXPECT_NE(second->Errors().find(port + ": could not open it: " + port + ": " + refusal), std::string::npos)
+        << second->Errors();
+    cli->Signal(SIGINT);
+    ASSERT_EQ(cli->WaitForExit(5s), 130) << cli->Output() << cli->Errors();
+    ExpectLeftAsFound(port, found);
+  }
+  {
+    SCOPED_TRACE("the run ends");
+    MakeImage(1000, 44);
+    const std::string port = StartDevice({"--baud", "0", "--runs", "1"});
+    const termios found = SetUpForOtherUse(port);
+    auto cli = Cli({"program", "--json", port, image()});
+    ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Output() << cli->Errors();
+    ExpectLeftAsFound(port, found);
+  }
 }
 
 TEST_F(CliRunTest, StationOfFourWithAFailureAndASilentDevice) {

@@ -23,7 +23,7 @@ using testing::counting;
 class LeanDevicePort : public SerialPort {
  public:
   bool Open(const char* name) override { return name[3] == '1'; }
-  void Configure() override {}
+  bool Configure() override { return true; }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
     const bool handshake = length == kHandshakeFrameLength && data[2] == 0x80 && data[4] == 'q';
     if (handshake) {

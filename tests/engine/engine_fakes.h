@@ -29,11 +29,14 @@ class FakeSerialPort : public SerialPort {
     isOpen = name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4' &&
              openable[static_cast<std::size_t>(name[3] - '1')];
     if (isOpen) openPort = name;
+    settingsRefused = false;
     return isOpen;
   }
-  void Configure() override {
+  bool Configure() override {
     EXPECT_TRUE(isOpen);
     ++configures;
+    settingsRefused = refusesSettings[static_cast<std::size_t>(openPort[3] - '1')];
+    return !settingsRefused;
   }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
     EXPECT_TRUE(isOpen) << "write on a closed port";
@@ -59,7 +62,10 @@ class FakeSerialPort : public SerialPort {
     ++closes;
   }
   bool HasFailed() const override { return failed; }
-  const char* LastError() const override { return failed ? "Input/output error" : "no such device"; }
+  const char* LastError() const override {
+    if (failed) return "Input/output error";
+    return settingsRefused ? "Invalid argument" : "no such device";
+  }
 
   void Deliver(const Bytes& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
   int HandshakesWritten() const {
@@ -77,6 +83,9 @@ class FakeSerialPort : public SerialPort {
   }
 
   std::array<bool, 4> openable{false, false, false, false};
+  // Ports that open but refuse the line settings.
+  std::array<bool, 4> refusesSettings{false, false, false, false};
+  bool settingsRefused = false;
   bool isOpen = false;
   bool failed = false;  // the device behind the open port went away
   std::string openPort;

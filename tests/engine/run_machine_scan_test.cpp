@@ -89,6 +89,28 @@ TEST_F(ScanTest, PortThatFailsWhileProbedIsLeftForTheNextPort) {
   EXPECT_TRUE(window.messages.empty());
 }
 
+// The port opens but will not take the line settings: nothing goes out on it,
+// it is closed in the same tick, and the scan goes on as for a port that did
+// not open.
+TEST_F(ScanTest, PortThatRefusesTheLineSettingsIsClosedAndReportedLikeOneThatDidNotOpen) {
+  port.openable = {true, true, false, false};
+  port.refusesSettings[0] = true;
+  engine->OnProgram();
+  Tick(2);  // first port, open COM1
+  EXPECT_EQ(port.configures, 1);
+  EXPECT_FALSE(port.isOpen);
+  EXPECT_EQ(port.closes, 1);
+  EXPECT_EQ(window.status, "Error Open COM1 !");
+  EXPECT_EQ(window.detail, "Invalid argument");
+  EXPECT_TRUE(port.writes.empty());
+  Tick(2);  // next port, open COM2: configured and probed
+  EXPECT_EQ(port.openPort, "COM2");
+  EXPECT_TRUE(port.isOpen);
+  Tick();
+  EXPECT_EQ(window.status, "Connect COM2 -");
+  EXPECT_EQ(port.HandshakesWritten(), 1);
+}
+
 TEST_F(ScanTest, AllFourPortsOpenWithNoDeviceGiveUpOnTick413) {
   port.openable = {true, true, true, true};
   engine->OnProgram();

@@ -16,7 +16,7 @@ namespace {
 class ThrottledPort : public SerialPort {
  public:
   bool Open(const char*) override { return opens++ == 0 || reopenable; }
-  void Configure() override {}
+  bool Configure() override { return true; }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
     ++writeCalls;
     if (failed) return -1;

@@ -7,15 +7,18 @@
 #include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -38,7 +41,7 @@ class WatchedPort : public SerialPort {
  public:
   explicit WatchedPort(PosixSerialPort& real) : real_(real) {}
   bool Open(const char* portName) override { return real_.Open(portName); }
-  void Configure() override { real_.Configure(); }
+  bool Configure() override { return real_.Configure(); }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override {
     const std::ptrdiff_t taken = real_.Write(data, length);
     if (taken > 0 && static_cast<std::size_t>(taken) < length) ++partialWrites;
@@ -79,7 +82,7 @@ class PosixLinkTest : public ::testing::Test {
   }
   void OpenAndConfigure() {
     ASSERT_TRUE(link.OpenPort("COM1")) << port.LastError();
-    link.ConfigurePort();
+    ASSERT_TRUE(link.ConfigurePort()) << port.LastError();
   }
   void WaitForWaiting(std::size_t count) {
     ASSERT_TRUE(PtyPair::WaitUntil([&] { return port.BytesWaiting() >= count; }))
@@ -213,6 +216,145 @@ TEST_F(PosixLinkTest, ConfigureSetsTheLineAndKeepsTheParitySchemeAndFlowControl)
   }
 }
 
+// A port set up for other use, as a console is: cooked, echoing, signals on,
+// 9600 baud, two stop bits, reads that wait.
+termios ForOtherUse(termios settings) {
+  cfsetispeed(&settings, B9600);
+  cfsetospeed(&settings, B9600);
+  settings.c_iflag |= ICRNL | IXON | IXOFF | INPCK | BRKINT;
+  settings.c_oflag |= OPOST | ONLCR;
+  settings.c_lflag |= ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+  settings.c_cflag |= CSTOPB | HUPCL;
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 3;
+  settings.c_cc[VINTR] = 0x07;
+  return settings;
+}
+
+void ExpectSameSettings(const termios& actual, const termios& expected) {
+  EXPECT_EQ(actual.c_iflag, expected.c_iflag);
+  EXPECT_EQ(actual.c_oflag, expected.c_oflag);
+  EXPECT_EQ(actual.c_cflag, expected.c_cflag);
+  EXPECT_EQ(actual.c_lflag, expected.c_lflag);
+  EXPECT_EQ(actual.c_line, expected.c_line);
+  EXPECT_TRUE(std::equal(std::begin(actual.c_cc), std::end(actual.c_cc), std::begin(expected.c_cc)));
+  EXPECT_EQ(cfgetispeed(&actual), cfgetispeed(&expected));
+  EXPECT_EQ(cfgetospeed(&actual), cfgetospeed(&expected));
+}
+
+// However the port is let go, the terminal is left exactly as it was found.
+TEST_F(PosixLinkTest, SettingsAsFoundAreGivenBackExactlyWhenThePortIsLetGo) {
+  SlaveSide slave(pty.slavePath());
+  ASSERT_GE(slave.fd(), 0);
+  slave.Apply(ForOtherUse(slave.Settings()));
+  const termios found = slave.Settings();  // as the terminal took them
+  ASSERT_EQ(cfgetospeed(&found), B9600);
+  ASSERT_NE(found.c_lflag & ICANON, 0u);
+  auto expectInUse = [&] {
+    const termios inUse = slave.Settings();
+    EXPECT_EQ(cfgetospeed(&inUse), B4800);
+    EXPECT_EQ(inUse.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  };
+  {
+    SCOPED_TRACE("closed through the link");
+    OpenAndConfigure();
+    expectInUse();
+    link.ClosePort();
+    ExpectSameSettings(slave.Settings(), found);
+  }
+  {
+    SCOPED_TRACE("opened again while open");
+    ASSERT_TRUE(port.Open("COM1")) << port.LastError();
+    ASSERT_TRUE(port.Configure()) << port.LastError();
+    ASSERT_TRUE(port.Open("COM1")) << port.LastError();
+    ExpectSameSettings(slave.Settings(), found);
+    ASSERT_TRUE(port.Configure()) << port.LastError();
+    port.Close();
+    ExpectSameSettings(slave.Settings(), found);
+  }
+  {
+    SCOPED_TRACE("the port object destroyed while open");
+    {
+      PosixSerialPort other(MapCom1To(pty.slavePath()));
+      ASSERT_TRUE(other.Open("COM1")) << other.LastError();
+      ASSERT_TRUE(other.Configure()) << other.LastError();
+      expectInUse();
+    }
+    ExpectSameSettings(slave.Settings(), found);
+  }
+  {
+    SCOPED_TRACE("a device on the line when it closes");
+    OpenAndConfigure();
+    const auto block = Counting(133);
+    link.SendFrame(WriteChannel::Block, block.data(), block.size());
+    pty.DeviceSends(Counting(40));
+    WaitForWaiting(40);
+    link.ClosePort();  // neither read nor written: closing does not wait for the line
+    ExpectSameSettings(slave.Settings(), found);
+  }
+}
+
+// The terminal refuses the line settings: the port says why and closes as
+// any other.
+TEST_F(PosixLinkTest, SettingsTheTerminalRefusesFailConfigureWithTheSystemsReason) {
+  {
+    SCOPED_TRACE("a line that hung up before it was configured");
+    ASSERT_TRUE(link.OpenPort("COM1")) << port.LastError();
+    pty.CloseMaster();
+    EXPECT_FALSE(link.ConfigurePort());
+    EXPECT_EQ(std::string(link.LastOpenError()), pty.slavePath() + ": " + std::strerror(EIO));
+    link.ClosePort();
+    EXPECT_FALSE(link.IsOpen());
+  }
+  EXPECT_FALSE(link.ConfigurePort()) << "no port is open";
+}
+
+// A terminal that is the controlling terminal of a session, set from outside
+// its foreground: it reads its settings out but refuses to change them (the
+// kernel stops the caller with SIGTTOU; caught, the call fails with EINTR).
+TEST(PosixSerialPortConfigure, SettingsRefusedAfterTheyWereReadFailConfigure) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  int result[2];
+  ASSERT_EQ(::pipe(result), 0);
+  const pid_t leader = ::fork();
+  ASSERT_GE(leader, 0);
+  if (leader == 0) {
+    ::close(result[0]);
+    // A new session whose controlling terminal is the line: the session's
+    // first terminal opened without O_NOCTTY becomes it.
+    ::setsid();
+    const int terminal = ::open(pty.slavePath().c_str(), O_RDWR);
+    if (terminal < 0) ::_exit(2);
+    ::close(terminal);  // it stays the session's terminal
+    const pid_t background = ::fork();
+    if (background == 0) {
+      ::setpgid(0, 0);
+      struct sigaction action {};
+      action.sa_handler = [](int) {};
+      ::sigaction(SIGTTOU, &action, nullptr);  // no SA_RESTART
+      PosixSerialPort port(MapCom1To(pty.slavePath()));
+      std::string report = port.Open("COM1") ? (port.Configure() ? "configured" : port.LastError())
+                                             : std::string("not opened: ") + port.LastError();
+      (void)!::write(result[1], report.data(), report.size());
+      port.Close();
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(background, &status, 0);
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+  }
+  ::close(result[1]);
+  std::string report;
+  char chunk[256];
+  for (ssize_t got; (got = ::read(result[0], chunk, sizeof chunk)) > 0;) report.append(chunk, static_cast<std::size_t>(got));
+  ::close(result[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(leader, &status, 0), leader);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(report, pty.slavePath() + ": " + std::strerror(EINTR));
+}
+
 TEST_F(PosixLinkTest, HandshakeIsTheSame14BytesEveryTime) {
   OpenAndConfigure();
   link.SendHandshake();
@@ -303,7 +445,10 @@ TEST_F(PosixLinkTest, FarEndClosingFailsThePortForGood) {
   EXPECT_EQ(watched.reads, 0);
   EXPECT_TRUE(link.PortFailed());
   EXPECT_EQ(std::string(port.LastError()).rfind(pty.slavePath() + ": ", 0), 0u) << port.LastError();
+  // Giving a line that is gone its settings back fails at once.
+  const auto closing = std::chrono::steady_clock::now();
   link.ClosePort();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(500));
   EXPECT_FALSE(link.IsOpen());
   EXPECT_FALSE(link.PortFailed());
   EXPECT_EQ(link.PollReceive(*state), 0u);

@@ -31,7 +31,7 @@ class CountingPort final : public SerialPort {
  public:
   explicit CountingPort(PortMap map) : port_(std::move(map)) {}
   bool Open(const char* name) override { return port_.Open(name); }
-  void Configure() override { port_.Configure(); }
+  bool Configure() override { return port_.Configure(); }
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override { return port_.Write(data, length); }
   std::size_t BytesWaiting() override { return port_.BytesWaiting(); }
   std::size_t Read(std::uint8_t* out, std::size_t count) override { return port_.Read(out, count); }

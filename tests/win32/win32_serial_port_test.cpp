@@ -90,9 +90,9 @@ class PortPairTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(link.OpenPort(kLocalEnd)) << port.LastError();
-    link.ConfigurePort();
+    ASSERT_TRUE(link.ConfigurePort()) << port.LastError();
     ASSERT_TRUE(remote.Open(kRemoteEnd)) << remote.LastError();
-    remote.Configure();
+    ASSERT_TRUE(remote.Configure()) << remote.LastError();
     // Nothing left over from an earlier test.
     Drain(remote);
     Drain(port);
@@ -158,7 +158,7 @@ DCB ReadSettings(const char* portName) {
   return dcb;
 }
 
-TEST_F(PortPairTest, ConfigureSetsTheLineAndKeepsTheFlowControl) {
+TEST_F(PortPairTest, ConfigureSetsTheLineKeepsTheFlowControlAndCloseGivesTheSettingsBack) {
   // Give the port settings of its own first, through a handle of the test's
   // own: 9600 baud, two stop bits, XON/XOFF both ways. (A pseudo-terminal
   // always has 8 bits and no parity, so neither the parity scheme kept nor
@@ -182,18 +182,28 @@ TEST_F(PortPairTest, ConfigureSetsTheLineAndKeepsTheFlowControl) {
   ASSERT_EQ(before.fInX, 1u);
 
   ASSERT_TRUE(port.Open(kLocalEnd));
-  port.Configure();
+  ASSERT_TRUE(port.Configure()) << port.LastError();
+  // Read through a second handle while the port is open, which Wine allows.
+  const DCB during = ReadSettings(kLocalEnd);
+  EXPECT_EQ(during.BaudRate, 4800u);
+  EXPECT_EQ(during.ByteSize, 8);
+  EXPECT_EQ(during.StopBits, ONESTOPBIT);
+  EXPECT_EQ(during.fOutX, 1u) << "flow control is the port's own";
+  EXPECT_EQ(during.fInX, 1u);
+  EXPECT_EQ(during.fDtrControl, before.fDtrControl);
+  EXPECT_EQ(during.XonChar, before.XonChar);
+  EXPECT_EQ(during.XoffChar, before.XoffChar);
+
+  // Closed, the port has its own settings back for the next program.
   port.Close();
   const DCB after = ReadSettings(kLocalEnd);
-
-  EXPECT_EQ(after.BaudRate, 4800u);
-  EXPECT_EQ(after.ByteSize, 8);
-  EXPECT_EQ(after.StopBits, ONESTOPBIT);
-  EXPECT_EQ(after.fOutX, 1u) << "flow control is the port's own";
+  EXPECT_EQ(after.BaudRate, 9600u);
+  EXPECT_EQ(after.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(after.ByteSize, before.ByteSize);
+  EXPECT_EQ(after.fOutX, 1u);
   EXPECT_EQ(after.fInX, 1u);
+  EXPECT_EQ(after.fRtsControl, before.fRtsControl);
   EXPECT_EQ(after.fDtrControl, before.fDtrControl);
-  EXPECT_EQ(after.XonChar, before.XonChar);
-  EXPECT_EQ(after.XoffChar, before.XoffChar);
 }
 
 TEST_F(PortPairTest, ClosedPortSendsNothingAndPollsNothing) {

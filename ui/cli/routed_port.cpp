@@ -49,6 +49,15 @@ bool RoutedPort::Open(const char* portName) {
   return record.opened;
 }
 
+bool RoutedPort::Configure() {
+  if (inner_->Configure()) return true;
+  // The engine closes it again at once: to the operator it did not open.
+  SlotRecord& record = records_[slot_];
+  record.opened = false;
+  std::snprintf(record.error.data(), record.error.size(), "%s", inner_->LastError());
+  return false;
+}
+
 std::ptrdiff_t RoutedPort::Write(const std::uint8_t* data, std::size_t length) {
   const std::ptrdiff_t taken = inner_->Write(data, length);
   if (taken > 0) Dump('>', data, static_cast<std::size_t>(taken));

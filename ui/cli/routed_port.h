@@ -30,7 +30,8 @@ class RoutedPort final : public SerialPort {
   void Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels);
 
   bool Open(const char* portName) override;
-  void Configure() override { inner_->Configure(); }
+  // A port that refuses the line settings is recorded as one that did not open.
+  bool Configure() override;
   std::ptrdiff_t Write(const std::uint8_t* data, std::size_t length) override;
   std::size_t BytesWaiting() override { return inner_->BytesWaiting(); }
   std::size_t Read(std::uint8_t* out, std::size_t count) override;
