@@ -159,9 +159,16 @@ class CliProcessSafetyTest : public ::testing::Test {
     return path;
   }
 
+  // The log's end records (a run's start record comes first); every line of
+  // the log must be a record.
   std::vector<std::string> Log(const std::string& name) const {
     const auto bytes = testing::ReadBytes(dir.File(name));
-    return LinesOf(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> ends;
+    for (const std::string& line : LinesOf(std::string(bytes.begin(), bytes.end()))) {
+      EXPECT_TRUE(!line.empty() && line.front() == '{') << line;
+      if (JsonField(line, "record") == "end") ends.push_back(line);
+    }
+    return ends;
   }
   std::string Errors(const std::string& name) const {
     const auto bytes = testing::ReadBytes(dir.File(name));
