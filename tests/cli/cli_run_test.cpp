@@ -23,7 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::CliProcess;
 using testing::DeviceProcess;
-using testing::JsonField;
+using nlohmann::json;
+using testing::ParseJsonLines;
 
 class CliRunTest : public ::testing::Test {
  protected:
@@ -55,10 +56,10 @@ class CliRunTest : public ::testing::Test {
     return Sha256Hex(bytes.data(), bytes.size()).data();
   }
 
-  static std::vector<std::string> Events(const std::vector<std::string>& lines, const std::string& event) {
-    std::vector<std::string> found;
+  static std::vector<json> Events(const std::vector<json>& lines, const std::string& event) {
+    std::vector<json> found;
     for (const auto& line : lines) {
-      if (JsonField(line, "event") == event) found.push_back(line);
+      if (line.value("event", "") == event) found.push_back(line);
     }
     return found;
   }
@@ -79,6 +80,9 @@ class CliRunTest : public ::testing::Test {
     return lines;
   }
 
+  // The log's lines, each parsed as JSON.
+  static std::vector<json> LogRecords(const std::string& path) { return ParseJsonLines(FileLines(path)); }
+
   testing::TempDir dir;
   std::vector<std::uint8_t> raw;
   std::vector<std::unique_ptr<DeviceProcess>> devices;
@@ -92,21 +96,20 @@ TEST_F(CliRunTest, ProgramSucceedsAndReportsItInJsonLines) {
   ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Output() << cli->Errors();
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "the device must have received the image whole";
 
-  const auto lines = cli->Lines();
+  const auto lines = cli->JsonLines();
   ASSERT_FALSE(lines.empty());
   double lastTime = 0;
   for (const auto& line : lines) {
-    ASSERT_EQ(line.front(), '{') << line;
-    ASSERT_EQ(line.back(), '}') << line;
-    EXPECT_EQ(JsonField(line, "port"), port) << line;
-    EXPECT_EQ(JsonField(line, "path"), port) << line;
-    const double time = std::stod(JsonField(line, "time"));
+    EXPECT_EQ(line.at("port"), port) << line;
+    EXPECT_EQ(line.at("path"), port) << line;
+    ASSERT_TRUE(line.at("time").is_number()) << line;
+    const double time = line.at("time").get<double>();
     EXPECT_GE(time, lastTime) << line;
     lastTime = time;
   }
   // The dialog's status texts, in their order.
   std::vector<std::string> texts;
-  for (const auto& line : Events(lines, "status")) texts.push_back(JsonField(line, "text"));
+  for (const auto& line : Events(lines, "status")) texts.push_back(line.at("text").get<std::string>());
   ASSERT_GE(texts.size(), 4u);
   EXPECT_EQ(texts.front(), "Connect COM1 -");
   const auto connected = std::find(texts.begin(), texts.end(), "Connected");
@@ -118,20 +121,20 @@ TEST_F(CliRunTest, ProgramSucceedsAndReportsItInJsonLines) {
   const auto progress = Events(lines, "progress");
   ASSERT_EQ(progress.size(), 8u);
   for (std::size_t i = 0; i < progress.size(); ++i) {
-    EXPECT_EQ(JsonField(progress[i], "sent"), std::to_string(std::min<std::size_t>((i + 1) * 128, 1000)));
-    EXPECT_EQ(JsonField(progress[i], "total"), "1000");
+    EXPECT_EQ(progress[i].at("sent"), std::min<std::size_t>((i + 1) * 128, 1000));
+    EXPECT_EQ(progress[i].at("total"), 1000);
   }
-  EXPECT_EQ(JsonField(progress.back(), "percent"), "100");
+  EXPECT_EQ(progress.back().at("percent"), 100);
 
-  const std::string& result = lines.back();
-  EXPECT_EQ(JsonField(result, "event"), "result");
-  EXPECT_EQ(JsonField(result, "outcome"), "success");
-  EXPECT_EQ(JsonField(result, "device_status"), "0");
-  EXPECT_EQ(JsonField(result, "sent"), "1000");
-  const std::string imageInfo = JsonField(result, "image");
-  EXPECT_EQ(JsonField(imageInfo, "path"), image());
-  EXPECT_EQ(JsonField(imageInfo, "bytes"), "1000");
-  EXPECT_EQ(JsonField(imageInfo, "sha256"), ImageDigest());
+  const json& result = lines.back();
+  EXPECT_EQ(result.at("event"), "result");
+  EXPECT_EQ(result.at("outcome"), "success");
+  EXPECT_EQ(result.at("device_status"), 0);
+  EXPECT_EQ(result.at("sent"), 1000);
+  EXPECT_EQ(result.at("path"), port);
+  EXPECT_EQ(result.at("image").at("path"), image());
+  EXPECT_EQ(result.at("image").at("bytes"), 1000);
+  EXPECT_EQ(result.at("image").at("sha256"), ImageDigest());
   EXPECT_EQ(Events(lines, "result").size(), 1u);
 }
 
@@ -148,13 +151,14 @@ TEST_F(CliRunTest, ProgramInPlainTextWithALogRecord) {
   EXPECT_NE(lines.back().find("success, 700 of 700 bytes"), std::string::npos) << lines.back();
   EXPECT_NE(cli->Errors().find("   Programming Device Succeed!   "), std::string::npos) << cli->Errors();
 
-  const auto log = FileLines(dir.File("runs.log"));
+  const auto log = LogRecords(dir.File("runs.log"));
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(JsonField(log[0], "port"), "COM2");
-  EXPECT_EQ(JsonField(log[0], "path"), port);
-  EXPECT_EQ(JsonField(log[0], "outcome"), "success");
-  EXPECT_EQ(JsonField(JsonField(log[0], "image"), "sha256"), ImageDigest());
-  const std::string start = JsonField(log[0], "start"), end = JsonField(log[0], "end");
+  EXPECT_EQ(log[0].at("port"), "COM2");
+  EXPECT_EQ(log[0].at("path"), port);
+  EXPECT_EQ(log[0].at("outcome"), "success");
+  EXPECT_EQ(log[0].at("image").at("path"), image());
+  EXPECT_EQ(log[0].at("image").at("sha256"), ImageDigest());
+  const std::string start = log[0].at("start").get<std::string>(), end = log[0].at("end").get<std::string>();
   ASSERT_EQ(start.size(), 24u) << start;  // 2025-01-31T12:34:56.789Z
   EXPECT_EQ(start[10], 'T');
   EXPECT_EQ(start.back(), 'Z');
@@ -166,10 +170,10 @@ TEST_F(CliRunTest, FailureReportedByTheDeviceEndsTheRun) {
   const std::string port = StartDevice({"--baud", "0", "--status", "2"});
   auto cli = Cli({"program", "--json", port, image()});
   ASSERT_EQ(cli->WaitForExit(30s), 1) << cli->Output() << cli->Errors();
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "failure");
-  EXPECT_EQ(JsonField(result, "device_status"), "2");
-  EXPECT_EQ(JsonField(result, "sent"), "600");
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "failure");
+  EXPECT_EQ(result.at("device_status"), 2);
+  EXPECT_EQ(result.at("sent"), 600);
   EXPECT_NE(cli->Errors().find("   Programming Device Fail!    "), std::string::npos) << cli->Errors();
 }
 
@@ -181,9 +185,9 @@ TEST_F(CliRunTest, SilentDeviceOnOnePortGivesUpAfterTheProbeLimit) {
   // Opened at the second tick, probed for 100, closed at the 103rd.
   EXPECT_GE(cli->Seconds(), 10.2);
   EXPECT_LT(cli->Seconds(), 11.5);
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "no-device");
-  EXPECT_EQ(JsonField(result, "port"), port);  // one port tried: it is named
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "no-device");
+  EXPECT_EQ(result.at("port"), port);  // one port tried: it is named
   EXPECT_NE(cli->Errors().find(port + ": opened, but no device answered in 10 s"), std::string::npos)
       << cli->Errors();
   EXPECT_NE(cli->Errors().find("power"), std::string::npos);
@@ -194,10 +198,10 @@ TEST_F(CliRunTest, NoPortOpensOnSeveralPortsTried) {
   auto cli = Cli({"program", "--json", dir.File("no-port-a"), dir.File("no-port-b"), image()});
   ASSERT_EQ(cli->WaitForExit(10s), 3) << cli->Output() << cli->Errors();
   EXPECT_LT(cli->Seconds(), 2.0);
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "no-device");
-  EXPECT_EQ(JsonField(result, "port"), "null");
-  EXPECT_EQ(JsonField(result, "path"), "null");
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "no-device");
+  EXPECT_EQ(result.at("port"), nullptr);
+  EXPECT_EQ(result.at("path"), nullptr);
   // Each port its own line: why it did not open, and what to check.
   EXPECT_NE(cli->Errors().find(dir.File("no-port-a") + ": could not open it: "), std::string::npos) << cli->Errors();
   EXPECT_NE(cli->Errors().find(dir.File("no-port-b") + ": could not open it: "), std::string::npos);
@@ -211,9 +215,9 @@ TEST_F(CliRunTest, DeviceKilledMidRunIsALostPort) {
   ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
   devices[0]->Signal(SIGKILL);
   ASSERT_EQ(cli->WaitForExit(10s), 5) << cli->Output() << cli->Errors();
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "port-lost");
-  EXPECT_LT(std::stoul(JsonField(result, "sent")), 20000u);
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "port-lost");
+  EXPECT_LT(result.at("sent").get<unsigned>(), 20000u);
 }
 
 TEST_F(CliRunTest, DeviceThatStopsAskingIsStalled) {
@@ -229,7 +233,7 @@ TEST_F(CliRunTest, DeviceThatStopsAskingIsStalled) {
   ASSERT_EQ(status, 4) << cli->Output() << cli->Errors();
   EXPECT_GE(waited, 0.4);
   EXPECT_LT(waited, 3.0);
-  EXPECT_EQ(JsonField(cli->Lines().back(), "outcome"), "stalled");
+  EXPECT_EQ(cli->JsonLines().back().at("outcome"), "stalled");
 }
 
 TEST_F(CliRunTest, InterruptEndsTheRunAndFreesThePort) {
@@ -239,9 +243,9 @@ TEST_F(CliRunTest, InterruptEndsTheRunAndFreesThePort) {
   ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
   cli->Signal(SIGINT);
   ASSERT_EQ(cli->WaitForExit(5s), 130) << cli->Output() << cli->Errors();
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "event"), "result");
-  EXPECT_EQ(JsonField(result, "outcome"), "interrupted");
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("event"), "result");
+  EXPECT_EQ(result.at("outcome"), "interrupted");
   // Lock and exclusive mode are gone with the run: the port opens again at once.
   PortMap map;
   map.devices[0] = port;
@@ -261,31 +265,31 @@ TEST_F(CliRunTest, StationOfFourWithAFailureAndASilentDevice) {
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
   EXPECT_EQ(devices[2]->WaitForExit(10s), 0);
 
-  const auto lines = cli->Lines();
+  const auto lines = cli->JsonLines();
   auto resultOf = [&](const std::string& port) {
     for (const auto& line : Events(lines, "result")) {
-      if (JsonField(line, "port") == port) return line;
+      if (line.at("port") == port) return line;
     }
-    return std::string();
+    return json::object();
   };
-  EXPECT_EQ(JsonField(resultOf(good1), "outcome"), "success");
-  EXPECT_EQ(JsonField(resultOf(good2), "outcome"), "success");
-  EXPECT_EQ(JsonField(resultOf(failing), "outcome"), "failure");
-  EXPECT_EQ(JsonField(resultOf(failing), "device_status"), "3");
-  EXPECT_EQ(JsonField(resultOf(silent), "outcome"), "no-device");
+  EXPECT_EQ(resultOf(good1).value("outcome", ""), "success");
+  EXPECT_EQ(resultOf(good2).value("outcome", ""), "success");
+  EXPECT_EQ(resultOf(failing).value("outcome", ""), "failure");
+  EXPECT_EQ(resultOf(failing).value("device_status", -1), 3);
+  EXPECT_EQ(resultOf(silent).value("outcome", ""), "no-device");
   EXPECT_EQ(Events(lines, "result").size(), 4u);
 
   const auto summary = Events(lines, "summary");
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(JsonField(summary[0], "programmed"), "1");
-  EXPECT_EQ(JsonField(summary[1], "failed"), "1");
-  EXPECT_EQ(JsonField(summary[3], "programmed"), "0");
+  EXPECT_EQ(summary[0].at("programmed"), 1);
+  EXPECT_EQ(summary[1].at("failed"), 1);
+  EXPECT_EQ(summary[3].at("programmed"), 0);
 
-  const auto log = FileLines(dir.File("station.log"));
+  const auto log = LogRecords(dir.File("station.log"));
   ASSERT_EQ(log.size(), 4u);
   for (const auto& line : log) {
-    EXPECT_EQ(JsonField(JsonField(line, "image"), "bytes"), "900");
-    EXPECT_FALSE(JsonField(line, "seconds").empty());
+    EXPECT_EQ(line.at("image").at("bytes"), 900);
+    EXPECT_TRUE(line.at("seconds").is_number()) << line;
   }
 }
 
@@ -297,14 +301,14 @@ TEST_F(CliRunTest, LoopProgramsThreeDevicesOneAfterAnother) {
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "each of the three must have received the image whole";
   cli->Signal(SIGINT);
   ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
-  const auto lines = cli->Lines();
+  const auto lines = cli->JsonLines();
   EXPECT_EQ(Events(lines, "result").size(), 3u);  // waiting for a fourth is no run
   const auto summary = Events(lines, "summary");
   ASSERT_EQ(summary.size(), 1u);
-  EXPECT_EQ(JsonField(summary[0], "programmed"), "3");
-  EXPECT_EQ(JsonField(summary[0], "failed"), "0");
+  EXPECT_EQ(summary[0].at("programmed"), 3);
+  EXPECT_EQ(summary[0].at("failed"), 0);
   for (const char* name : {"got", "got.2", "got.3"}) EXPECT_EQ(testing::ReadBytes(dir.File(name)), raw) << name;
-  EXPECT_EQ(FileLines(dir.File("loop.log")).size(), 3u);
+  EXPECT_EQ(LogRecords(dir.File("loop.log")).size(), 3u);
 }
 
 TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
@@ -322,23 +326,23 @@ TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
   arguments.insert(arguments.end(), {"usb:0403:6001:FT12345", image()});
   auto byUsb = Cli(arguments);
   ASSERT_EQ(byUsb->WaitForExit(30s), 0) << byUsb->Output() << byUsb->Errors();
-  EXPECT_EQ(JsonField(byUsb->Lines().back(), "port"), "usb:0403:6001:FT12345");
-  EXPECT_EQ(JsonField(byUsb->Lines().back(), "path"), port);
+  EXPECT_EQ(byUsb->JsonLines().back().at("port"), "usb:0403:6001:FT12345");
+  EXPECT_EQ(byUsb->JsonLines().back().at("path"), port);
 
   arguments = tree;
   arguments.insert(arguments.begin(), {"program", "--json", "--log", dir.File("usb.log")});
   arguments.insert(arguments.end(), {byId, image()});
   auto byName = Cli(arguments);
   ASSERT_EQ(byName->WaitForExit(30s), 0) << byName->Output() << byName->Errors();
-  EXPECT_EQ(JsonField(byName->Lines().back(), "path"), port);
+  EXPECT_EQ(byName->JsonLines().back().at("path"), port);
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
 
   // The record names the adapter by its stable name and serial number.
-  const auto log = FileLines(dir.File("usb.log"));
+  const auto log = LogRecords(dir.File("usb.log"));
   ASSERT_EQ(log.size(), 2u);
   for (const auto& line : log) {
-    EXPECT_EQ(JsonField(line, "by_id"), machine.Path("serial/by-id/" + byId));
-    EXPECT_EQ(JsonField(line, "usb_serial"), "FT12345");
+    EXPECT_EQ(line.at("by_id"), machine.Path("serial/by-id/" + byId));
+    EXPECT_EQ(line.at("usb_serial"), "FT12345");
   }
 }
 
@@ -348,25 +352,69 @@ TEST_F(CliRunTest, PortsListsTheFakeMachine) {
   machine.AddOnBoardPort("ttyS0", 4);
   auto cli = Cli({"ports", "--json", "--dev-root", machine.dev(), "--sys-root", machine.sys(), "COM3=/dev/null"});
   ASSERT_EQ(cli->WaitForExit(10s), 0) << cli->Output() << cli->Errors();
-  const auto mappings = Events(cli->Lines(), "mapping");
+  const auto mappings = Events(cli->JsonLines(), "mapping");
   ASSERT_EQ(mappings.size(), 4u);
-  EXPECT_EQ(JsonField(mappings[0], "path"), machine.Path("ttyUSB0"));
-  EXPECT_EQ(JsonField(mappings[1], "path"), machine.Path("ttyS0"));
-  EXPECT_EQ(JsonField(mappings[2], "path"), "/dev/null");
-  EXPECT_EQ(JsonField(mappings[3], "path"), "null");
-  const auto devicesListed = Events(cli->Lines(), "device");
+  EXPECT_EQ(mappings[0].at("path"), machine.Path("ttyUSB0"));
+  EXPECT_EQ(mappings[1].at("path"), machine.Path("ttyS0"));
+  EXPECT_EQ(mappings[2].at("path"), "/dev/null");
+  EXPECT_EQ(mappings[3].at("path"), nullptr);
+  const auto devicesListed = Events(cli->JsonLines(), "device");
   ASSERT_EQ(devicesListed.size(), 2u);
-  EXPECT_EQ(JsonField(devicesListed[0], "by_id"), machine.Path("serial/by-id/" + byId));
-  EXPECT_EQ(JsonField(devicesListed[0], "vendor_id"), "0403");
-  EXPECT_EQ(JsonField(devicesListed[0], "serial"), "SER0");
-  EXPECT_EQ(JsonField(devicesListed[0], "driver"), "ftdi_sio");
-  EXPECT_EQ(JsonField(devicesListed[0], "access"), "true");
-  EXPECT_EQ(JsonField(devicesListed[1], "usb"), "false");
+  EXPECT_EQ(devicesListed[0].at("by_id"), machine.Path("serial/by-id/" + byId));
+  EXPECT_EQ(devicesListed[0].at("vendor_id"), "0403");
+  EXPECT_EQ(devicesListed[0].at("serial"), "SER0");
+  EXPECT_EQ(devicesListed[0].at("driver"), "ftdi_sio");
+  EXPECT_EQ(devicesListed[0].at("access"), true);
+  EXPECT_EQ(devicesListed[1].at("usb"), false);
 
   auto plain = Cli({"ports", "--dev-root", machine.dev(), "--sys-root", machine.sys()});
   ASSERT_EQ(plain->WaitForExit(10s), 0);
   EXPECT_NE(plain->Output().find("COM1 = " + machine.Path("ttyUSB0")), std::string::npos) << plain->Output();
   EXPECT_NE(plain->Output().find("usb:0403:6001:SER0"), std::string::npos) << plain->Output();
+}
+
+// An image path of any length, and a file name that is not UTF-8, reach the
+// JSON lines and the log whole and as valid JSON: the readable name, and its
+// exact bytes beside it in image.path_hex.
+TEST_F(CliRunTest, LongAndOddImagePathsStayValidJson) {
+  MakeImage(300, 43);
+  std::string longPath = dir.path().string();
+  while (longPath.size() < 2010 - 220) longPath += "/" + std::string(200, 'd');
+  std::filesystem::create_directories(longPath);
+  longPath += "/" + std::string(2010 - longPath.size() - 5, 'i') + ".UPL";
+  ASSERT_EQ(longPath.size(), 2010u);
+  const std::string oddPath = dir.File("image-\xFF\xC0\xAF.UPL");
+  std::filesystem::copy_file(image(), longPath);
+  std::filesystem::copy_file(image(), oddPath);
+
+  const std::string port = StartDevice({"--baud", "0", "--runs", "2"});
+  for (const std::string& path : {longPath, oddPath}) {
+    auto cli = Cli({"program", "--json", "--log", dir.File("odd.log"), port, path});
+    ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Errors();
+    EXPECT_EQ(cli->Errors().find("could not be written"), std::string::npos) << cli->Errors();
+    const auto results = Events(cli->JsonLines(), "result");
+    ASSERT_EQ(results.size(), 1u) << cli->Output();
+    EXPECT_EQ(results[0].at("outcome"), "success");
+    EXPECT_EQ(results[0].at("path"), port);
+  }
+  EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
+
+  const auto log = LogRecords(dir.File("odd.log"));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].at("image").at("path"), longPath);
+  EXPECT_FALSE(log[0].at("image").contains("path_hex"));
+  EXPECT_EQ(log[1].at("image").at("path"), dir.File("image-\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.UPL"));
+  std::string hex;
+  for (const char c : oddPath) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 0xF];
+  }
+  EXPECT_EQ(log[1].at("image").at("path_hex"), hex);
+  for (const auto& record : log) {
+    EXPECT_EQ(record.at("outcome"), "success");
+    EXPECT_EQ(record.at("path"), port);
+  }
 }
 
 TEST_F(CliRunTest, UsageAndImageErrors) {
@@ -382,6 +430,13 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
       {{"program", "COM9", image()}, 2},
       {{"program", "usb:xyz", image()}, 2},
       {{"program", "--stall-timeout", "0", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "nan", dir.File("no-port"), image()}, 2},
+      {{"station", "--stall-timeout", "-nan", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "inf", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "86400.5", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "0.1x", dir.File("no-port"), image()}, 2},
+      {{"program", "--log", "", dir.File("no-port"), image()}, 2},
+      {{"station", "--log=", dir.File("no-port"), image()}, 2},
       {{"station", image()}, 2},
       {{"station", dir.File("a"), dir.File("a"), image()}, 2},
       {{"frobnicate"}, 2},
@@ -391,6 +446,11 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
     auto cli = Cli(each.arguments);
     EXPECT_EQ(cli->WaitForExit(10s), each.status) << each.arguments.front() << " " << each.arguments.back() << "\n"
                                                    << cli->Errors();
+    if (each.status == 2 && each.arguments.size() > 2 && each.arguments[1].rfind("--", 0) == 0) {
+      EXPECT_NE(cli->Errors().find(each.arguments[1].substr(0, 5) == "--log" ? "--log" : "--stall-timeout"),
+                std::string::npos)
+          << "the refusal names the option: " << cli->Errors();
+    }
     if (each.status == 6) {
       EXPECT_TRUE(cli->Output().empty()) << cli->Output();
       EXPECT_NE(cli->Errors().find("tarnwick-cli: "), std::string::npos);
