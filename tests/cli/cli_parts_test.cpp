@@ -200,8 +200,13 @@ TEST(PortArguments, Kinds) {
   EXPECT_EQ(ParsePortArgument("usb:10c4:ea60", error).serial, "");
   EXPECT_EQ(ParsePortArgument("/dev/ttyACM0", error).kind, PortArgumentKind::Path);
   EXPECT_EQ(ParsePortArgument("usb-FTDI_A1-if00-port0", error).kind, PortArgumentKind::ById);
+  // An '=' in a stable name, a path or a serial number is part of it.
+  EXPECT_EQ(ParsePortArgument("usb-FTDI_A1=2C3-if00-port0", error).kind, PortArgumentKind::ById);
+  EXPECT_EQ(ParsePortArgument("/dev/serial/by-id/usb-FTDI_A1=2C3-if00-port0", error).kind, PortArgumentKind::Path);
+  EXPECT_EQ(ParsePortArgument("usb:0403:6001:A1=2C3", error).serial, "A1=2C3");
 
-  for (const char* bad : {"COM0=/dev/x", "COM3=", "usb:0403", "usb:xyz:6001", "usb:12345:1", "usb:0403:6001:", ""}) {
+  for (const char* bad :
+       {"COM0=/dev/x", "COM3=", "com=/dev/x", "usb:0403", "usb:xyz:6001", "usb:12345:1", "usb:0403:6001:", ""}) {
     error.clear();
     EXPECT_EQ(ParsePortArgument(bad, error).kind, PortArgumentKind::Invalid) << bad;
     EXPECT_FALSE(error.empty()) << bad;

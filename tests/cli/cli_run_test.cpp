@@ -437,6 +437,8 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
       {{"program", "--stall-timeout", "0.1x", dir.File("no-port"), image()}, 2},
       {{"program", "--log", "", dir.File("no-port"), image()}, 2},
       {{"station", "--log=", dir.File("no-port"), image()}, 2},
+      // The parser makes "-5" of "-q5": not the image, nor a port.
+      {{"program", dir.File("no-port"), image(), "-q5"}, 2},
       {{"station", image()}, 2},
       {{"station", dir.File("a"), dir.File("a"), image()}, 2},
       {{"frobnicate"}, 2},

@@ -302,7 +302,7 @@ int Main(int argc, char** argv) {
   CommandLine line;
   const std::unique_ptr<CLI::App> app = MakeApp(line, {kProgramExitStatus, kStationExitStatus, kPortsExitStatus});
   try {
-    ParseArguments(*app, argc, argv);
+    ParseArguments(*app, line, argc, argv);
   } catch (const CLI::ParseError& error) {
     const int status = app->exit(error);
     return status == 0 ? 0 : kExitUsage;

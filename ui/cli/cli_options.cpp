@@ -1,5 +1,7 @@
 #include "cli_options.h"
 
+#include <algorithm>
+
 #include "help_layout.h"
 #include "json_line.h"
 
@@ -115,7 +117,7 @@ std::unique_ptr<CLI::App> MakeApp(CommandLine& line, const ExitStatusTexts& exit
   return app;
 }
 
-void ParseArguments(CLI::App& app, int argc, const char* const* argv) {
+void ParseArguments(CLI::App& app, const CommandLine& line, int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--") break;  // what follows is arguments, whatever they look like
@@ -125,6 +127,15 @@ void ParseArguments(CLI::App& app, int argc, const char* const* argv) {
     }
   }
   app.parse(argc, argv);
+  const std::vector<std::string> given(argv + 1, argv + argc);
+  for (const auto* arguments : {&line.portsArguments, &line.programArguments, &line.stationArguments}) {
+    for (const std::string& argument : *arguments) {
+      if (std::find(given.begin(), given.end(), argument) == given.end()) {
+        throw CLI::ValidationError("\"" + argument + "\"",
+                                   "not an argument as given: write a flag apart from the text after it");
+      }
+    }
+  }
 }
 
 std::size_t LongestJsonLine(const CommandLine& line) {

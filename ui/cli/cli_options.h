@@ -45,11 +45,13 @@ struct ExitStatusTexts {
 // The command line's parser, its results going to `line`, which must outlive it.
 std::unique_ptr<CLI::App> MakeApp(CommandLine& line, const ExitStatusTexts& exitStatus);
 
-// Parses the command line into the app's CommandLine; throws CLI::ParseError
-// as CLI::App::parse does. "--NAME=" with nothing after the '=' is refused:
-// the parser would take the next argument for its value (a port for the log
-// file, say).
-void ParseArguments(CLI::App& app, int argc, const char* const* argv);
+// Parses the command line into `line`, which `app` was made for; throws
+// CLI::ParseError as CLI::App::parse does. Refused besides what the parser
+// refuses: "--NAME=" with nothing after the '=' (the parser would take the
+// next argument for its value: a port for the log file, say), and a port or
+// image that is not an argument as given (the parser makes "-001" of
+// "-q001": a flag run into the text after it).
+void ParseArguments(CLI::App& app, const CommandLine& line, int argc, const char* const* argv);
 
 // How long a JSON line may get while the runs go on, from the strings the
 // command line gives and the longest that a port or device the program finds
