@@ -8,8 +8,10 @@
 #include <memory>
 #include <new>
 
+#include "cli_options.h"
 #include "counting_new.h"
 #include "device_process.h"
+#include "json_line.h"
 #include "reporter.h"
 #include "station.h"
 #include "temp_dir.h"
@@ -46,7 +48,10 @@ class CountingObserver final : public RunObserver {
   Reporter& reporter_;
 };
 
-void RunTwoPorts(bool json) {
+// With `longNames`, the first port's name and the image path are long and
+// not UTF-8, and the lines are sized beforehand from the arguments, as
+// tarnwick-cli sizes them.
+void RunTwoPorts(bool json, bool longNames = false) {
   testing::TempDir dir;
   const auto raw = testing::RandomBytes(3000, 51);
   testing::WriteBytes(dir.File("raw.bin"), raw);
@@ -65,12 +70,22 @@ void RunTwoPorts(bool json) {
   options.out = out;
   options.err = err;
   ImageInfo image;
+  std::string firstName;
+  const std::size_t defaultCapacity = JsonLine::InitialCapacity();
+  if (longNames) {
+    image.path = "/images/" + std::string(3000, '\xFF') + ".UPL";
+    firstName = std::string(2500, '\x01');
+    CommandLine line;
+    line.stationArguments = {firstName, image.path};
+    JsonLine::SetInitialCapacity(LongestJsonLine(line));
+  }
   Reporter reporter(options, std::chrono::steady_clock::now(), image, nullptr);
   CountingObserver observer(reporter);
   observer.outcomes.reserve(8);
   RunSettings settings;
   PortTarget a, b;
   a.label = a.path = first.serialPath();
+  if (longNames) a.label = firstName;
   b.label = b.path = second.serialPath();
   PortRun runA({a}, settings, observer);
   PortRun runB({b}, settings, observer);
@@ -83,6 +98,7 @@ void RunTwoPorts(bool json) {
   allocations = 0;
   RunLoop({&runA, &runB}, stop, 3ms, [&] { reporter.AfterTick(); });
   counting = false;
+  JsonLine::SetInitialCapacity(defaultCapacity);
   std::fclose(out);
   std::fclose(err);
 
@@ -97,6 +113,7 @@ void RunTwoPorts(bool json) {
 
 TEST(StationTickAllocation, NoneWhileServingWithJsonLines) { RunTwoPorts(true); }
 TEST(StationTickAllocation, NoneWhileServingWithLiveLines) { RunTwoPorts(false); }
+TEST(StationTickAllocation, NoneWithLongNamesOnceTheLinesAreSized) { RunTwoPorts(true, true); }
 
 }  // namespace
 }  // namespace tarnwick::cli
