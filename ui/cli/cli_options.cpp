@@ -22,7 +22,7 @@ CLI::Validator StallSeconds() {
         }
         return "\"" + text + "\" is not a number of seconds from 0.1 to 86400";
       },
-      "S in [0.1 - 86400]");
+      "FLOAT in [0.1 - 86400]");
 }
 
 CLI::Validator FileName() {
