@@ -8,6 +8,7 @@ folders from scratch.
 import pathlib
 import random
 import shutil
+import struct
 
 CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
 
@@ -160,6 +161,54 @@ IMAGE_LOADER = {
     "longer_than_an_image": b"\xff" + bytes(rng.randrange(256) for _ in range(99)),
 }
 
+# ---- json_line: a byte of decimals, 8 bytes of a double, then the string --
+def json_input(decimals, number, text):
+    return bytes([decimals]) + struct.pack("<d", number) + text
+
+
+JSON_LINE = {
+    "empty": b"",
+    "plain_path": json_input(1, 1.25, b"/tmp/IMAGE.UPL"),
+    "utf8": json_input(2, 12.5, "caf\u00e9 \u20ac \U0001f50c \U0010ffff \u2028".encode()),
+    "invalid_bytes": json_input(1, 3.0, b"/tmp/\xff\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82"),
+    "controls": json_input(0, float("nan"), b"a\x00b\x01\x1f\x7f\"\\\n\r\t"),
+    "long_path": json_input(17, 1e300, b"/d" * 1005),
+}
+
+# ---- cli_options: tarnwick-cli's arguments separated by zero bytes --------
+CLI_OPTIONS = {
+    "program": b"program\0--json\0--stall-timeout\x000.5\0--log\0/tmp/runs.log\0COM2=/dev/ttyUSB0\0IMAGE.UPL",
+    "station": b"station\0--loop\0-q\0usb:0403:6001:A1\0/dev/ttyACM0\0usb-FTDI_A1-if00-port0\0COM3\0IMAGE.UPL",
+    "ports": b"ports\0--json\0COM1=/dev/ttyS0\0--dev-root=/tmp/dev",
+    "stall_nan": b"program\0--stall-timeout\0nan\0IMAGE.UPL",
+    "stall_range": b"program\0--stall-timeout=86400.01\0-v\0IMAGE.UPL",
+    "log_empty": b"station\0--log\0\0/dev/ttyUSB0\0IMAGE.UPL",
+    "log_inline_empty": b"station\0--log=\0/dev/ttyUSB0\0IMAGE.UPL",
+    "help": b"program\0--help",
+    "version": b"--version",
+    "bad_ports": b"program\0usb:12345:1\0COM0=/x\0\0IMAGE.UPL",
+}
+
+# ---- port_arguments: PORT arguments separated by zero bytes ---------------
+PORT_ARGUMENTS = {
+    "com_names": b"COM1\0COM2\0COM4=/dev/null\0com3",
+    "usb_ids": b"usb:0403:6001\0usb:10c4:ea60\0usb:2341:0043:C\xe2\x82\xac\0usb:0403:6001:B\xff\x01",
+    "by_id": b"usb-FTDI_AAA-if00-port0\0usb-FTDI_B\xff\x01-if00-port0",
+    "paths": b"/dev/null\0/nonexistent/\xff\0relative/path\0..\\x",
+    "refused": b"COM9\0usb:1\0COM5=/x",
+}
+
+# ---- serial_devices: manufacturer, product, serial, idVendor, idProduct,
+# driver and more of the stable name, separated by zero bytes
+SERIAL_DEVICES = {
+    "empty": b"",
+    "ftdi": b"FTDI\0FT232R USB UART\0A1B2C3\x000403\x006001\0ftdi_sio\0",
+    "equals_in_serial": b"FTDI\0FT232R USB UART\0A1=2C3\x000403\x006001\0ftdi_sio\0",
+    "odd": b"Caf\xc3\xa9 \xff\r\nsecond line\0\xe2\x82\x01\t\"\\\0S\xffN \0xyz\0\0cp210x\0\xff\xfe",
+    "long": b"M" * 300 + b"\0" + b"P" * 300 + b"\0" + b"S" * 300 + b"\x00ffff\x00ffff\0" + b"d" * 100,
+}
+
+
 
 def write(target, seeds):
     folder = CORPUS / target
@@ -174,3 +223,7 @@ write("frame_codec", FRAME_CODEC)
 write("device_frame_reader", DEVICE_FRAME_READER)
 write("command_lines", COMMAND_LINES)
 write("image_loader", IMAGE_LOADER)
+write("json_line", JSON_LINE)
+write("cli_options", CLI_OPTIONS)
+write("port_arguments", PORT_ARGUMENTS)
+write("serial_devices", SERIAL_DEVICES)

@@ -3,7 +3,8 @@
 # seed corpus (the committed corpus does not grow), and prints libFuzzer's
 # final statistics.
 #   fuzz.sh TARGET SECONDS   one target: frame_codec, engine, image_loader,
-#                            device_frame_reader or command_lines
+#                            device_frame_reader, command_lines, json_line,
+#                            cli_options, port_arguments or serial_devices
 #   fuzz.sh all SECONDS      each target in turn, SECONDS each
 # Builds the fuzz preset (clang, build/fuzz) first when needed. An input that
 # breaks an invariant is kept in BUILD/findings/TARGET/ and the script
@@ -12,7 +13,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(frame_codec engine image_loader device_frame_reader command_lines)
+targets=(frame_codec engine image_loader device_frame_reader command_lines json_line cli_options port_arguments
+         serial_devices)
 if [[ $# -lt 2 ]]; then
   echo "usage: $0 TARGET|all SECONDS [LIBFUZZER_OPTION...]" >&2
   echo "targets: ${targets[*]}" >&2

@@ -9,9 +9,11 @@
 #include <memory>
 #include <new>
 
+#include "cli_options.h"
 #include "counting_new.h"
 #include "device_process.h"
 #include "fake_machine.h"
+#include "json_line.h"
 #include "reporter.h"
 #include "run_log.h"
 #include "station.h"
@@ -53,7 +55,10 @@ class CountingObserver final : public RunObserver {
   Reporter& reporter_;
 };
 
-void RunTwoPorts(bool json, bool loop = false) {
+// With `longNames`, the first port's name and the image path are long and
+// not UTF-8, and the lines are sized beforehand from the arguments, as
+// tarnwick-cli sizes them.
+void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
   testing::TempDir dir;
   const auto raw = testing::RandomBytes(3000, 51);
   testing::WriteBytes(dir.File("raw.bin"), raw);
@@ -81,6 +86,15 @@ void RunTwoPorts(bool json, bool loop = false) {
   options.outQueue = &outQueue;
   options.errQueue = &errQueue;
   ImageInfo image;
+  std::string firstName;
+  const std::size_t defaultCapacity = JsonLine::InitialCapacity();
+  if (longNames) {
+    image.path = "/images/" + std::string(3000, '\xFF') + ".UPL";
+    firstName = std::string(2500, '\x01');
+    CommandLine line;
+    line.stationArguments = {firstName, image.path};
+    JsonLine::SetInitialCapacity(LongestJsonLine(line));
+  }
   // The JSON lines with the run log: its records are written from the tick.
   RunLog log;
   std::string error;
@@ -91,6 +105,7 @@ void RunTwoPorts(bool json, bool loop = false) {
   RunSettings settings;
   PortTarget a, b;
   a.label = a.path = first.serialPath();
+  if (longNames) a.label = firstName;
   b.label = b.path = second.serialPath();
   // Looping, each port is named by its adapter's stable name, which is
   // followed again (and its serial number read again) when its device answers.
@@ -125,6 +140,7 @@ void RunTwoPorts(bool json, bool loop = false) {
   counting = false;
   EXPECT_TRUE(outQueue.Finish(std::chrono::seconds(5)));
   EXPECT_TRUE(errQueue.Finish(std::chrono::seconds(5)));
+  JsonLine::SetInitialCapacity(defaultCapacity);
   std::fclose(out);
   std::fclose(err);
   const auto written = testing::ReadBytes(dir.File("out"));
@@ -148,6 +164,7 @@ void RunTwoPorts(bool json, bool loop = false) {
 TEST(StationTickAllocation, NoneWhileServingWithJsonLines) { RunTwoPorts(true); }
 TEST(StationTickAllocation, NoneWhileServingWithLiveLines) { RunTwoPorts(false); }
 TEST(StationTickAllocation, NoneWhileServingInALoop) { RunTwoPorts(true, true); }
+TEST(StationTickAllocation, NoneWithLongNamesOnceTheLinesAreSized) { RunTwoPorts(true, false, true); }
 
 }  // namespace
 }  // namespace tarnwick::cli

@@ -1,15 +1,20 @@
 // The parts of tarnwick-cli below its command line: the image digest, JSON
 // lines, port names, the machine's serial devices and the routing of the
 // engine's port names.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 #include "cli_process.h"
 #include "fake_machine.h"
@@ -22,7 +27,6 @@ namespace tarnwick::cli {
 namespace {
 
 using testing::FakeMachine;
-using testing::JsonField;
 using testing::Adapter;
 using testing::UsbAdapter;
 
@@ -51,25 +55,134 @@ TEST(Sha256, PiecewiseEqualsWhole) {
   EXPECT_EQ(digest, whole.Finish());
 }
 
+// The line written, parsed by a strict parser.
+nlohmann::json Parsed(JsonLine& line) {
+  const std::string text = line.Finish();
+  EXPECT_EQ(text.size(), line.length());
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line, ended by its newline: " << text;
+  return testing::ParseJson(text.substr(0, text.size() - 1));
+}
+
+std::string HexOf(std::string_view bytes) {
+  std::string hex;
+  char digits[3];
+  for (const char c : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(c));
+    hex += digits;
+  }
+  return hex;
+}
+
 TEST(JsonLine, FieldsNestingAndEscapes) {
   JsonLine line;
-  line.String("event", "status").Null("port").String("text", "Connect COM1 \\ \"x\"\n\x01");
+  line.String("event", "status").Null("port").String("text", "Connect COM1 \\ \"x\"\n\x01\x7f");
   line.Begin("image").Unsigned("bytes", 4096).End().Number("time", 1.25, 1).Bool("usb", true);
   const std::string text = line.Finish();
   EXPECT_EQ(text,
-            "{\"event\":\"status\",\"port\":null,\"text\":\"Connect COM1 \\\\ \\\"x\\\"\\n\\u0001\","
+            "{\"event\":\"status\",\"port\":null,\"text\":\"Connect COM1 \\\\ \\\"x\\\"\\n\\u0001\\u007f\","
             "\"image\":{\"bytes\":4096},\"time\":1.2,\"usb\":true}\n");
-  EXPECT_TRUE(line.complete());
+  line.Clear();
+  line.String("text", std::string_view("a\0b", 3)).Number("huge", 1e300, 1).Number("nan", std::nan(""), 1);
+  auto parsed = Parsed(line);
+  EXPECT_EQ(parsed.at("text"), std::string("a\0b", 3));
+  EXPECT_DOUBLE_EQ(parsed.at("huge").get<double>(), 1e300);
+  EXPECT_EQ(parsed.at("nan"), nullptr);
 }
 
-TEST(JsonLine, TooLongIsCutButStaysAnObject) {
+// A line has no length limit: a path of any length comes out whole, and the
+// nested image.path is not mistaken for the port's path.
+TEST(JsonLine, LongLinesAreWhole) {
   JsonLine line;
-  const std::string huge(JsonLine::kCapacity * 2, 'x');
-  line.Begin("a").String("text", huge.c_str());
-  const std::string text = line.Finish();
-  EXPECT_FALSE(line.complete());
-  EXPECT_LT(text.size(), JsonLine::kCapacity);
-  EXPECT_EQ(text.substr(text.size() - 3), "}}\n");
+  for (const std::size_t length : {2010u, 5000u, 300000u}) {
+    std::string path = "/images/";
+    while (path.size() < length) path += "sub-folder/";
+    path.resize(length);
+    line.Clear();
+    line.String("event", "result").String("path", "/dev/ttyUSB0");
+    line.Begin("image").String("path", path).Unsigned("bytes", 1).End().String("outcome", "success");
+    auto parsed = Parsed(line);
+    EXPECT_EQ(parsed.at("image").at("path"), path);
+    EXPECT_EQ(parsed.at("path"), "/dev/ttyUSB0");
+    EXPECT_EQ(parsed.at("outcome"), "success");
+  }
+}
+
+// Valid UTF-8 passes through byte for byte; every byte outside a valid
+// sequence reads as U+FFFD, and <key>_hex carries the exact bytes.
+TEST(JsonLine, StringsAreValidUtf8AndKeepTheirBytes) {
+  const std::vector<std::string> valid = {
+      "caf\xC3\xA9",              // 2 bytes
+      "\xE2\x82\xAC \xEF\xBF\xBD",  // 3 bytes, U+FFFD itself
+      "\xED\x9F\xBF",              // U+D7FF, just below the surrogates
+      "\xF0\x9F\x94\x8C",          // 4 bytes
+      "\xF4\x8F\xBF\xBF",          // U+10FFFF
+      "\xE2\x80\xA8",              // U+2028
+  };
+  for (const std::string& text : valid) {
+    JsonLine line;
+    line.String("path", text);
+    const std::string written = line.Finish();
+    EXPECT_NE(written.find(text), std::string::npos) << "not passed through unchanged: " << HexOf(text);
+    EXPECT_EQ(written.find("_hex"), std::string::npos) << written;
+    EXPECT_EQ(testing::ParseJson(written.substr(0, written.size() - 1)).at("path"), text) << HexOf(text);
+  }
+
+  struct Case {
+    std::string bytes;
+    std::string readable;
+  };
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  const std::vector<Case> invalid = {
+      {"/tmp/\xFF.UPL", "/tmp/" + r + ".UPL"},
+      {"\xC0\xAF", r + r},                   // overlong '/'
+      {"\xE0\x80\xAF", r + r + r},          // overlong, 3 bytes
+      {"\xF0\x80\x80\xAF", r + r + r + r}, // overlong, 4 bytes
+      {"\xED\xA0\x80x", r + r + r + "x"},   // a surrogate, U+D800
+      {"\xF4\x90\x80\x80", r + r + r + r}, // above U+10FFFF
+      {"\xF5\x80", r + r},
+      {"a\x80", "a" + r},                     // stray continuation
+      {"\xE2\x82", r + r},                   // cut short at the end
+      {"\xE2\x82x\xC3\xA9", r + r + "x\xC3\xA9"},
+      {"\x01\xFF", "\x01" + r},
+  };
+  for (const Case& each : invalid) {
+    JsonLine line;
+    line.Begin("image").String("path", each.bytes).End().String("next", "x");
+    auto parsed = Parsed(line);
+    EXPECT_EQ(parsed.at("image").at("path"), each.readable) << HexOf(each.bytes);
+    EXPECT_EQ(parsed.at("image").at("path_hex"), HexOf(each.bytes));
+    EXPECT_EQ(parsed.at("next"), "x");
+    EXPECT_FALSE(IsValidUtf8(each.bytes)) << HexOf(each.bytes);
+  }
+  for (const std::string& text : valid) EXPECT_TRUE(IsValidUtf8(text)) << HexOf(text);
+}
+
+// Sized beforehand, a line of the longest strings does not grow its buffer,
+// whatever bytes they hold; Clear keeps what was reserved.
+TEST(JsonLine, ReservedRoomHoldsTheWorstCase) {
+  const std::size_t longest = 3000;
+  std::string worst;
+  for (std::size_t i = 0; i < longest; ++i) worst += i % 2 == 0 ? '\x01' : '\xFF';
+  const std::size_t previous = JsonLine::InitialCapacity();
+  JsonLine::SetInitialCapacity(3 * JsonLine::StringRoom(longest) + 256);
+  JsonLine line;
+  JsonLine::SetInitialCapacity(previous);
+  const std::size_t capacity = line.capacity();
+  EXPECT_GE(capacity, 3 * JsonLine::StringRoom(longest));
+  for (int round = 0; round < 2; ++round) {
+    line.Clear();
+    line.String("event", "result").String("port", worst).String("path", worst);
+    line.Begin("image").String("path", worst).Unsigned("bytes", 1).End();
+    auto parsed = Parsed(line);
+    EXPECT_EQ(parsed.at("image").at("path_hex"), HexOf(worst));
+    EXPECT_EQ(line.capacity(), capacity);
+  }
+  JsonLine other;
+  other.Reserve(JsonLine::StringRoom(longest) + 16);
+  const std::size_t reserved = other.capacity();
+  other.String("port", worst);
+  other.Finish();
+  EXPECT_EQ(other.capacity(), reserved);
 }
 
 TEST(PortArguments, Kinds) {
@@ -88,8 +201,13 @@ TEST(PortArguments, Kinds) {
   EXPECT_EQ(ParsePortArgument("usb:10c4:ea60", error).serial, "");
   EXPECT_EQ(ParsePortArgument("/dev/ttyACM0", error).kind, PortArgumentKind::Path);
   EXPECT_EQ(ParsePortArgument("usb-FTDI_A1-if00-port0", error).kind, PortArgumentKind::ById);
+  // An '=' in a stable name, a path or a serial number is part of it.
+  EXPECT_EQ(ParsePortArgument("usb-FTDI_A1=2C3-if00-port0", error).kind, PortArgumentKind::ById);
+  EXPECT_EQ(ParsePortArgument("/dev/serial/by-id/usb-FTDI_A1=2C3-if00-port0", error).kind, PortArgumentKind::Path);
+  EXPECT_EQ(ParsePortArgument("usb:0403:6001:A1=2C3", error).serial, "A1=2C3");
 
-  for (const char* bad : {"COM0=/dev/x", "COM3=", "usb:0403", "usb:xyz:6001", "usb:12345:1", "usb:0403:6001:", ""}) {
+  for (const char* bad :
+       {"COM0=/dev/x", "COM3=", "com=/dev/x", "usb:0403", "usb:xyz:6001", "usb:12345:1", "usb:0403:6001:", ""}) {
     error.clear();
     EXPECT_EQ(ParsePortArgument(bad, error).kind, PortArgumentKind::Invalid) << bad;
     EXPECT_FALSE(error.empty()) << bad;
@@ -352,14 +470,13 @@ TEST(RoutedPort, EngineNamesGoToTheChosenDevicesAndEachOpenIsRecorded) {
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "second > cc dd 01\nsecond < 33 bb\n");
 }
 
-TEST(JsonField, ReadsTheValueKinds) {
-  const std::string line = R"({"a":"x\"y","b":12,"c":null,"d":{"e":1},"f":true})";
-  EXPECT_EQ(JsonField(line, "a"), "x\\\"y");
-  EXPECT_EQ(JsonField(line, "b"), "12");
-  EXPECT_EQ(JsonField(line, "c"), "null");
-  EXPECT_EQ(JsonField(line, "d"), "{\"e\":1}");
-  EXPECT_EQ(JsonField(line, "f"), "true");
-  EXPECT_EQ(JsonField(line, "g"), "");
+// The tests' reader of JSON lines refuses what a strict parser refuses.
+TEST(ParseJson, FailsOnLinesThatAreNotJson) {
+  for (const std::string bad : {"{\"a\":1", "{\"a\":\"\xFF\"}", "{\"a\":\"\x01\"}", "{\"a\":\"\\udc80\"}",
+                                "{\"a\":1}x", "[1]", "\"text\""}) {
+    EXPECT_NONFATAL_FAILURE(testing::ParseJson(bad), "not a JSON object");
+  }
+  EXPECT_EQ(testing::ParseJson(R"({"a":"x\"y","d":{"path":1}})").at("d").at("path"), 1);
 }
 
 }  // namespace

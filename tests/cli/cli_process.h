@@ -7,9 +7,34 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
 #include "child_process.h"
 
+// Failed comparisons show a JSON value as its text.
+namespace nlohmann {
+inline void PrintTo(const json& value, std::ostream* out) { *out << value.dump(); }
+}  // namespace nlohmann
+
 namespace tarnwick::testing {
+
+// One line of JSON Lines, parsed by a strict parser. A line that is not one
+// JSON object fails the test that read it (and gives an empty object).
+inline nlohmann::json ParseJson(const std::string& line) {
+  nlohmann::json parsed = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+  if (parsed.is_discarded() || !parsed.is_object()) {
+    ADD_FAILURE() << "not a JSON object: " << line;
+    return nlohmann::json::object();
+  }
+  return parsed;
+}
+
+inline std::vector<nlohmann::json> ParseJsonLines(const std::vector<std::string>& lines) {
+  std::vector<nlohmann::json> parsed;
+  for (const std::string& line : lines) parsed.push_back(ParseJson(line));
+  return parsed;
+}
 
 class CliProcess : public ChildProcess {
  public:
@@ -33,6 +58,9 @@ class CliProcess : public ChildProcess {
     return lines;
   }
 
+  // Every line of the output, each parsed as JSON (see ParseJson).
+  std::vector<nlohmann::json> JsonLines() const { return ParseJsonLines(Lines()); }
+
  private:
   std::size_t Count(const std::string& text) const {
     std::size_t found = 0;
@@ -42,33 +70,5 @@ class CliProcess : public ChildProcess {
     return found;
   }
 };
-
-// The raw text of `key`'s value in a one-line JSON object: a string without
-// its quotes (escapes left as they are), a number, true, false, null, or a
-// nested object in braces; empty when the key is not there.
-inline std::string JsonField(const std::string& line, const std::string& key) {
-  const std::string pattern = "\"" + key + "\":";
-  const std::size_t at = line.find(pattern);
-  if (at == std::string::npos) return {};
-  std::size_t start = at + pattern.size();
-  if (start >= line.size()) return {};
-  if (line[start] == '"') {
-    std::size_t end = start + 1;
-    while (end < line.size() && line[end] != '"') end += line[end] == '\\' ? 2u : 1u;
-    return line.substr(start + 1, end - start - 1);
-  }
-  if (line[start] == '{') {
-    int depth = 0;
-    std::size_t end = start;
-    for (; end < line.size(); ++end) {
-      if (line[end] == '{') ++depth;
-      if (line[end] == '}' && --depth == 0) break;
-    }
-    return line.substr(start, end - start + 1);
-  }
-  std::size_t end = start;
-  while (end < line.size() && line[end] != ',' && line[end] != '}') ++end;
-  return line.substr(start, end - start);
-}
 
 }  // namespace tarnwick::testing

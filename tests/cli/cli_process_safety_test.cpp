@@ -30,7 +30,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::CliProcess;
 using testing::DeviceProcess;
-using testing::JsonField;
+using json = nlohmann::json;
+using testing::ParseJson;
+using testing::ParseJsonLines;
 
 // tarnwick-cli with descriptor 1 set up by the test: `out` put there, or
 // descriptor 1 left closed when `out` is negative. Standard error goes to a file.
@@ -132,10 +134,10 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> Events(const std::vector<std::string>& lines, const std::string& event) {
-  std::vector<std::string> found;
-  for (const auto& line : lines) {
-    if (JsonField(line, "event") == event) found.push_back(line);
+std::vector<json> Events(const std::vector<std::string>& lines, const std::string& event) {
+  std::vector<json> found;
+  for (const auto& line : ParseJsonLines(lines)) {
+    if (line.value("event", "") == event) found.push_back(line);
   }
   return found;
 }
@@ -161,12 +163,11 @@ class CliProcessSafetyTest : public ::testing::Test {
 
   // The log's end records (a run's start record comes first); every line of
   // the log must be a record.
-  std::vector<std::string> Log(const std::string& name) const {
+  std::vector<json> Log(const std::string& name) const {
     const auto bytes = testing::ReadBytes(dir.File(name));
-    std::vector<std::string> ends;
-    for (const std::string& line : LinesOf(std::string(bytes.begin(), bytes.end()))) {
-      EXPECT_TRUE(!line.empty() && line.front() == '{') << line;
-      if (JsonField(line, "record") == "end") ends.push_back(line);
+    std::vector<json> ends;
+    for (const json& record : ParseJsonLines(LinesOf(std::string(bytes.begin(), bytes.end())))) {
+      if (record.value("record", "") == "end") ends.push_back(record);
     }
     return ends;
   }
@@ -189,8 +190,7 @@ TEST_F(CliProcessSafetyTest, StartedWithoutStandardOutputNothingLandsInTheLogOrO
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
   const auto log = Log("runs.log");
   ASSERT_EQ(log.size(), 1u) << Errors("runs.log");
-  EXPECT_EQ(log[0].front(), '{') << log[0];
-  EXPECT_EQ(JsonField(log[0], "outcome"), "success") << log[0];
+  EXPECT_EQ(log[0].at("outcome"), "success") << log[0];
 
   // No log: the port is the next file opened. The test plays a device that
   // never answers and watches what reaches it.
@@ -221,15 +221,15 @@ TEST_F(CliProcessSafetyTest, ReaderThatGoesAwayEndsTheOutputNotTheRun) {
   std::string first;
   char byte = 0;
   while (first.find('\n') == std::string::npos && ::read(out.read, &byte, 1) == 1) first.push_back(byte);
-  EXPECT_EQ(JsonField(first, "event"), "status") << first;
+  EXPECT_EQ(ParseJson(first).value("event", ""), "status") << first;
   out.CloseRead();
 
   EXPECT_EQ(cli.WaitForExit(30s), 0) << Errors("cli.err");
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "the device must have received the image whole";
   const auto log = Log("runs.log");
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(JsonField(log[0], "outcome"), "success");
-  EXPECT_EQ(JsonField(log[0], "sent"), "3000");
+  EXPECT_EQ(log[0].at("outcome"), "success");
+  EXPECT_EQ(log[0].at("sent"), 3000);
 }
 
 // The terminal closed: the run ends as at Ctrl-C, recorded, its port free.
@@ -240,10 +240,10 @@ TEST_F(CliProcessSafetyTest, HangUpEndsTheRunWithARecordAndFreesThePort) {
   ASSERT_TRUE(cli.WaitFor("\"sent\":640,", 20s)) << cli.Output() << cli.Errors();
   cli.Signal(SIGHUP);
   ASSERT_EQ(cli.WaitForExit(5s), 130) << cli.Output() << cli.Errors();
-  EXPECT_EQ(JsonField(cli.Lines().back(), "outcome"), "interrupted");
+  EXPECT_EQ(ParseJson(cli.Lines().back()).value("outcome", ""), "interrupted");
   const auto log = Log("runs.log");
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(JsonField(log[0], "outcome"), "interrupted");
+  EXPECT_EQ(log[0].at("outcome"), "interrupted");
   PortMap map;
   map.devices[0] = port;
   PosixSerialPort again(map);
@@ -284,11 +284,11 @@ TEST_F(CliProcessSafetyTest, UnreadStandardOutputHoldsUpNoRun) {
   const auto lines = LinesOf(output);
   const auto results = Events(lines, "result");
   ASSERT_EQ(results.size(), 2u) << output.substr(output.size() > 4000 ? output.size() - 4000 : 0);
-  for (const auto& result : results) EXPECT_EQ(JsonField(result, "outcome"), "success");
+  for (const auto& result : results) EXPECT_EQ(result.at("outcome"), "success");
   EXPECT_EQ(Events(lines, "summary").size(), 2u);
   const auto coalesced = Events(lines, "coalesced");
   ASSERT_EQ(coalesced.size(), 1u);
-  const unsigned long count = std::stoul(JsonField(coalesced[0], "events"));
+  const auto count = coalesced[0].at("events").get<unsigned long>();
   EXPECT_GT(count, 20u);
   EXPECT_NE(Errors("cli.err").find(std::to_string(count) + " progress and status events coalesced"),
             std::string::npos)

@@ -29,7 +29,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::CliProcess;
 using testing::DeviceProcess;
-using testing::JsonField;
+using nlohmann::json;
+using testing::ParseJsonLines;
 
 class CliRunTest : public ::testing::Test {
  protected:
@@ -61,10 +62,10 @@ class CliRunTest : public ::testing::Test {
     return Sha256Hex(bytes.data(), bytes.size()).data();
   }
 
-  static std::vector<std::string> Events(const std::vector<std::string>& lines, const std::string& event) {
-    std::vector<std::string> found;
+  static std::vector<json> Events(const std::vector<json>& lines, const std::string& event) {
+    std::vector<json> found;
     for (const auto& line : lines) {
-      if (JsonField(line, "event") == event) found.push_back(line);
+      if (line.value("event", "") == event) found.push_back(line);
     }
     return found;
   }
@@ -83,15 +84,19 @@ class CliRunTest : public ::testing::Test {
     }
     EXPECT_TRUE(line.empty()) << "a line of the log is not whole: " << line;
     return lines;
-  }  // The end records among a log's lines (each run has a start record too).
-  static std::vector<std::string> EndRecords(const std::vector<std::string>& log) {
-    std::vector<std::string> ends;
-    for (const auto& line : log) {
-      if (JsonField(line, "record") == "end") ends.push_back(line);
+  }
+
+  // The end records among a log's records (each run has a start record too).
+  static std::vector<json> EndRecords(const std::vector<json>& log) {
+    std::vector<json> ends;
+    for (const auto& record : log) {
+      if (record.value("record", "") == "end") ends.push_back(record);
     }
     return ends;
   }
 
+  // The log's lines, each parsed as JSON.
+  static std::vector<json> LogRecords(const std::string& path) { return ParseJsonLines(FileLines(path)); }
 
   testing::TempDir dir;
   std::vector<std::uint8_t> raw;
@@ -106,21 +111,20 @@ TEST_F(CliRunTest, ProgramSucceedsAndReportsItInJsonLines) {
   ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Output() << cli->Errors();
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "the device must have received the image whole";
 
-  const auto lines = cli->Lines();
+  const auto lines = cli->JsonLines();
   ASSERT_FALSE(lines.empty());
   double lastTime = 0;
   for (const auto& line : lines) {
-    ASSERT_EQ(line.front(), '{') << line;
-    ASSERT_EQ(line.back(), '}') << line;
-    EXPECT_EQ(JsonField(line, "port"), port) << line;
-    EXPECT_EQ(JsonField(line, "path"), port) << line;
-    const double time = std::stod(JsonField(line, "time"));
+    EXPECT_EQ(line.at("port"), port) << line;
+    EXPECT_EQ(line.at("path"), port) << line;
+    ASSERT_TRUE(line.at("time").is_number()) << line;
+    const double time = line.at("time").get<double>();
     EXPECT_GE(time, lastTime) << line;
     lastTime = time;
   }
   // The dialog's status texts, in their order.
   std::vector<std::string> texts;
-  for (const auto& line : Events(lines, "status")) texts.push_back(JsonField(line, "text"));
+  for (const auto& line : Events(lines, "status")) texts.push_back(line.at("text").get<std::string>());
   ASSERT_GE(texts.size(), 4u);
   EXPECT_EQ(texts.front(), "Connect COM1 -");
   const auto connected = std::find(texts.begin(), texts.end(), "Connected");
@@ -132,20 +136,20 @@ TEST_F(CliRunTest, ProgramSucceedsAndReportsItInJsonLines) {
   const auto progress = Events(lines, "progress");
   ASSERT_EQ(progress.size(), 8u);
   for (std::size_t i = 0; i < progress.size(); ++i) {
-    EXPECT_EQ(JsonField(progress[i], "sent"), std::to_string(std::min<std::size_t>((i + 1) * 128, 1000)));
-    EXPECT_EQ(JsonField(progress[i], "total"), "1000");
+    EXPECT_EQ(progress[i].at("sent"), std::min<std::size_t>((i + 1) * 128, 1000));
+    EXPECT_EQ(progress[i].at("total"), 1000);
   }
-  EXPECT_EQ(JsonField(progress.back(), "percent"), "100");
+  EXPECT_EQ(progress.back().at("percent"), 100);
 
-  const std::string& result = lines.back();
-  EXPECT_EQ(JsonField(result, "event"), "result");
-  EXPECT_EQ(JsonField(result, "outcome"), "success");
-  EXPECT_EQ(JsonField(result, "device_status"), "0");
-  EXPECT_EQ(JsonField(result, "sent"), "1000");
-  const std::string imageInfo = JsonField(result, "image");
-  EXPECT_EQ(JsonField(imageInfo, "path"), image());
-  EXPECT_EQ(JsonField(imageInfo, "bytes"), "1000");
-  EXPECT_EQ(JsonField(imageInfo, "sha256"), ImageDigest());
+  const json& result = lines.back();
+  EXPECT_EQ(result.at("event"), "result");
+  EXPECT_EQ(result.at("outcome"), "success");
+  EXPECT_EQ(result.at("device_status"), 0);
+  EXPECT_EQ(result.at("sent"), 1000);
+  EXPECT_EQ(result.at("path"), port);
+  EXPECT_EQ(result.at("image").at("path"), image());
+  EXPECT_EQ(result.at("image").at("bytes"), 1000);
+  EXPECT_EQ(result.at("image").at("sha256"), ImageDigest());
   EXPECT_EQ(Events(lines, "result").size(), 1u);
 }
 
@@ -163,15 +167,17 @@ TEST_F(CliRunTest, ProgramInPlainTextWithALogRecord) {
   EXPECT_NE(cli->Errors().find("   Programming Device Succeed!   "), std::string::npos) << cli->Errors();
 
   // The run's start record, then its end record.
-  const auto log = FileLines(dir.File("runs.log"));
+  const auto log = LogRecords(dir.File("runs.log"));
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(JsonField(log[0], "record"), "start");
-  EXPECT_EQ(JsonField(log[1], "record"), "end");
-  EXPECT_EQ(JsonField(log[1], "port"), "COM2");
-  EXPECT_EQ(JsonField(log[1], "path"), port);
-  EXPECT_EQ(JsonField(log[1], "outcome"), "success");
-  EXPECT_EQ(JsonField(JsonField(log[1], "image"), "sha256"), ImageDigest());
-  const std::string start = JsonField(log[1], "start"), end = JsonField(log[1], "end");
+  EXPECT_EQ(log[0].at("record"), "start");
+  EXPECT_EQ(log[1].at("record"), "end");
+  EXPECT_EQ(log[0].at("run"), log[1].at("run"));
+  EXPECT_EQ(log[1].at("port"), "COM2");
+  EXPECT_EQ(log[1].at("path"), port);
+  EXPECT_EQ(log[1].at("outcome"), "success");
+  EXPECT_EQ(log[1].at("image").at("path"), image());
+  EXPECT_EQ(log[1].at("image").at("sha256"), ImageDigest());
+  const std::string start = log[1].at("start").get<std::string>(), end = log[1].at("end").get<std::string>();
   ASSERT_EQ(start.size(), 24u) << start;  // 2025-01-31T12:34:56.789Z
   EXPECT_EQ(start[10], 'T');
   EXPECT_EQ(start.back(), 'Z');
@@ -183,10 +189,10 @@ TEST_F(CliRunTest, FailureReportedByTheDeviceEndsTheRun) {
   const std::string port = StartDevice({"--baud", "0", "--status", "2"});
   auto cli = Cli({"program", "--json", port, image()});
   ASSERT_EQ(cli->WaitForExit(30s), 1) << cli->Output() << cli->Errors();
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "failure");
-  EXPECT_EQ(JsonField(result, "device_status"), "2");
-  EXPECT_EQ(JsonField(result, "sent"), "600");
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "failure");
+  EXPECT_EQ(result.at("device_status"), 2);
+  EXPECT_EQ(result.at("sent"), 600);
   EXPECT_NE(cli->Errors().find("   Programming Device Fail!    "), std::string::npos) << cli->Errors();
 }
 
@@ -198,9 +204,9 @@ TEST_F(CliRunTest, SilentDeviceOnOnePortGivesUpAfterTheProbeLimit) {
   // Opened at the second tick, probed for 100, closed at the 103rd.
   EXPECT_GE(cli->Seconds(), 10.2);
   EXPECT_LT(cli->Seconds(), 11.5);
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "no-device");
-  EXPECT_EQ(JsonField(result, "port"), port);  // one port tried: it is named
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "no-device");
+  EXPECT_EQ(result.at("port"), port);  // one port tried: it is named
   EXPECT_NE(cli->Errors().find(port + ": opened, but no device answered in 10 s"), std::string::npos)
       << cli->Errors();
   EXPECT_NE(cli->Errors().find("power"), std::string::npos);
@@ -211,10 +217,10 @@ TEST_F(CliRunTest, NoPortOpensOnSeveralPortsTried) {
   auto cli = Cli({"program", "--json", dir.File("no-port-a"), dir.File("no-port-b"), image()});
   ASSERT_EQ(cli->WaitForExit(10s), 3) << cli->Output() << cli->Errors();
   EXPECT_LT(cli->Seconds(), 2.0);
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "no-device");
-  EXPECT_EQ(JsonField(result, "port"), "null");
-  EXPECT_EQ(JsonField(result, "path"), "null");
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "no-device");
+  EXPECT_EQ(result.at("port"), nullptr);
+  EXPECT_EQ(result.at("path"), nullptr);
   // Each port its own line: why it did not open, and what to check.
   EXPECT_NE(cli->Errors().find(dir.File("no-port-a") + ": could not open it: "), std::string::npos) << cli->Errors();
   EXPECT_NE(cli->Errors().find(dir.File("no-port-b") + ": could not open it: "), std::string::npos);
@@ -228,9 +234,9 @@ TEST_F(CliRunTest, DeviceKilledMidRunIsALostPort) {
   ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
   devices[0]->Signal(SIGKILL);
   ASSERT_EQ(cli->WaitForExit(10s), 5) << cli->Output() << cli->Errors();
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "outcome"), "port-lost");
-  EXPECT_LT(std::stoul(JsonField(result, "sent")), 20000u);
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("outcome"), "port-lost");
+  EXPECT_LT(result.at("sent").get<unsigned>(), 20000u);
 }
 
 TEST_F(CliRunTest, DeviceThatStopsAskingIsStalled) {
@@ -246,7 +252,7 @@ TEST_F(CliRunTest, DeviceThatStopsAskingIsStalled) {
   ASSERT_EQ(status, 4) << cli->Output() << cli->Errors();
   EXPECT_GE(waited, 0.4);
   EXPECT_LT(waited, 3.0);
-  EXPECT_EQ(JsonField(cli->Lines().back(), "outcome"), "stalled");
+  EXPECT_EQ(cli->JsonLines().back().at("outcome"), "stalled");
 }
 
 TEST_F(CliRunTest, InterruptEndsTheRunAndFreesThePort) {
@@ -256,9 +262,9 @@ TEST_F(CliRunTest, InterruptEndsTheRunAndFreesThePort) {
   ASSERT_TRUE(cli->WaitFor("\"sent\":640,", 20s)) << cli->Output() << cli->Errors();
   cli->Signal(SIGINT);
   ASSERT_EQ(cli->WaitForExit(5s), 130) << cli->Output() << cli->Errors();
-  const std::string result = cli->Lines().back();
-  EXPECT_EQ(JsonField(result, "event"), "result");
-  EXPECT_EQ(JsonField(result, "outcome"), "interrupted");
+  const json result = cli->JsonLines().back();
+  EXPECT_EQ(result.at("event"), "result");
+  EXPECT_EQ(result.at("outcome"), "interrupted");
   // Lock and exclusive mode are gone with the run: the port opens again at once.
   PortMap map;
   map.devices[0] = port;
@@ -344,35 +350,35 @@ TEST_F(CliRunTest, StationOfFourWithAFailureAndASilentDevice) {
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
   EXPECT_EQ(devices[2]->WaitForExit(10s), 0);
 
-  const auto lines = cli->Lines();
+  const auto lines = cli->JsonLines();
   auto resultOf = [&](const std::string& port) {
     for (const auto& line : Events(lines, "result")) {
-      if (JsonField(line, "port") == port) return line;
+      if (line.at("port") == port) return line;
     }
-    return std::string();
+    return json::object();
   };
-  EXPECT_EQ(JsonField(resultOf(good1), "outcome"), "success");
-  EXPECT_EQ(JsonField(resultOf(good2), "outcome"), "success");
-  EXPECT_EQ(JsonField(resultOf(failing), "outcome"), "failure");
-  EXPECT_EQ(JsonField(resultOf(failing), "device_status"), "3");
-  EXPECT_EQ(JsonField(resultOf(silent), "outcome"), "no-device");
+  EXPECT_EQ(resultOf(good1).value("outcome", ""), "success");
+  EXPECT_EQ(resultOf(good2).value("outcome", ""), "success");
+  EXPECT_EQ(resultOf(failing).value("outcome", ""), "failure");
+  EXPECT_EQ(resultOf(failing).value("device_status", -1), 3);
+  EXPECT_EQ(resultOf(silent).value("outcome", ""), "no-device");
   EXPECT_EQ(Events(lines, "result").size(), 4u);
 
   const auto summary = Events(lines, "summary");
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(JsonField(summary[0], "programmed"), "1");
-  EXPECT_EQ(JsonField(summary[1], "failed"), "1");
-  EXPECT_EQ(JsonField(summary[3], "programmed"), "0");
+  EXPECT_EQ(summary[0].at("programmed"), 1);
+  EXPECT_EQ(summary[1].at("failed"), 1);
+  EXPECT_EQ(summary[3].at("programmed"), 0);
 
   // A start record for each device that answered, an end record for each run.
-  const auto log = FileLines(dir.File("station.log"));
+  const auto log = LogRecords(dir.File("station.log"));
   ASSERT_EQ(log.size(), 7u);
   int ends = 0;
   for (const auto& line : log) {
-    EXPECT_EQ(JsonField(JsonField(line, "image"), "bytes"), "900");
-    if (JsonField(line, "record") != "end") continue;
+    EXPECT_EQ(line.at("image").at("bytes"), 900);
+    if (line.at("record") != "end") continue;
     ++ends;
-    EXPECT_FALSE(JsonField(line, "seconds").empty());
+    EXPECT_TRUE(line.at("seconds").is_number()) << line;
   }
   EXPECT_EQ(ends, 4);
 }
@@ -385,14 +391,14 @@ TEST_F(CliRunTest, LoopProgramsThreeDevicesOneAfterAnother) {
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0) << "each of the three must have received the image whole";
   cli->Signal(SIGINT);
   ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
-  const auto lines = cli->Lines();
+  const auto lines = cli->JsonLines();
   EXPECT_EQ(Events(lines, "result").size(), 3u);  // waiting for a fourth is no run
   const auto summary = Events(lines, "summary");
   ASSERT_EQ(summary.size(), 1u);
-  EXPECT_EQ(JsonField(summary[0], "programmed"), "3");
-  EXPECT_EQ(JsonField(summary[0], "failed"), "0");
+  EXPECT_EQ(summary[0].at("programmed"), 3);
+  EXPECT_EQ(summary[0].at("failed"), 0);
   for (const char* name : {"got", "got.2", "got.3"}) EXPECT_EQ(testing::ReadBytes(dir.File(name)), raw) << name;
-  EXPECT_EQ(FileLines(dir.File("loop.log")).size(), 6u);  // a start and an end record each
+  EXPECT_EQ(LogRecords(dir.File("loop.log")).size(), 6u);  // a start and an end record each
 }
 
 TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
@@ -410,23 +416,23 @@ TEST_F(CliRunTest, UsbIdAndByIdNameFindTheAdapter) {
   arguments.insert(arguments.end(), {"usb:0403:6001:FT12345", image()});
   auto byUsb = Cli(arguments);
   ASSERT_EQ(byUsb->WaitForExit(30s), 0) << byUsb->Output() << byUsb->Errors();
-  EXPECT_EQ(JsonField(byUsb->Lines().back(), "port"), "usb:0403:6001:FT12345");
-  EXPECT_EQ(JsonField(byUsb->Lines().back(), "path"), port);
+  EXPECT_EQ(byUsb->JsonLines().back().at("port"), "usb:0403:6001:FT12345");
+  EXPECT_EQ(byUsb->JsonLines().back().at("path"), port);
 
   arguments = tree;
   arguments.insert(arguments.begin(), {"program", "--json", "--log", dir.File("usb.log")});
   arguments.insert(arguments.end(), {byId, image()});
   auto byName = Cli(arguments);
   ASSERT_EQ(byName->WaitForExit(30s), 0) << byName->Output() << byName->Errors();
-  EXPECT_EQ(JsonField(byName->Lines().back(), "path"), port);
+  EXPECT_EQ(byName->JsonLines().back().at("path"), port);
   EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
 
   // The record names the adapter by its stable name and serial number.
-  const auto log = FileLines(dir.File("usb.log"));
+  const auto log = LogRecords(dir.File("usb.log"));
   ASSERT_EQ(log.size(), 4u);  // a start and an end record for each run
   for (const auto& line : log) {
-    EXPECT_EQ(JsonField(line, "by_id"), machine.Path("serial/by-id/" + byId));
-    EXPECT_EQ(JsonField(line, "usb_serial"), "FT12345");
+    EXPECT_EQ(line.at("by_id"), machine.Path("serial/by-id/" + byId));
+    EXPECT_EQ(line.at("usb_serial"), "FT12345");
   }
 }
 
@@ -477,20 +483,20 @@ TEST_F(CliRunTest, LoopFollowsTheNameAcrossAdaptersComingAndGoing) {
   EXPECT_EQ(testing::ReadBytes(dir.File("gotA")), raw);
   EXPECT_EQ(testing::ReadBytes(dir.File("gotB")), raw);
   EXPECT_FALSE(fs::exists(dir.File("gotC"))) << "the device that took the pulled adapter's node was programmed";
-  const auto results = Events(cli->Lines(), "result");
+  const auto results = Events(cli->JsonLines(), "result");
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_EQ(JsonField(results[0], "path"), a.linkTo);
-  EXPECT_EQ(JsonField(results[1], "path"), b.linkTo);
-  const auto log = EndRecords(FileLines(dir.File("loop.log")));
+  EXPECT_EQ(results[0].at("path"), a.linkTo);
+  EXPECT_EQ(results[1].at("path"), b.linkTo);
+  const auto log = EndRecords(LogRecords(dir.File("loop.log")));
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(JsonField(log[0], "port"), byId);
-  EXPECT_EQ(JsonField(log[0], "path"), a.linkTo);
-  EXPECT_EQ(JsonField(log[0], "by_id"), link);
-  EXPECT_EQ(JsonField(log[0], "usb_serial"), "AAA");
-  EXPECT_EQ(JsonField(log[1], "port"), byId);
-  EXPECT_EQ(JsonField(log[1], "path"), b.linkTo);
-  EXPECT_EQ(JsonField(log[1], "by_id"), link);
-  EXPECT_EQ(JsonField(log[1], "usb_serial"), "BBB");
+  EXPECT_EQ(log[0].at("port"), byId);
+  EXPECT_EQ(log[0].at("path"), a.linkTo);
+  EXPECT_EQ(log[0].at("by_id"), link);
+  EXPECT_EQ(log[0].at("usb_serial"), "AAA");
+  EXPECT_EQ(log[1].at("port"), byId);
+  EXPECT_EQ(log[1].at("path"), b.linkTo);
+  EXPECT_EQ(log[1].at("by_id"), link);
+  EXPECT_EQ(log[1].at("usb_serial"), "BBB");
 }
 
 // A scan opens what the name stood for when it began; a device that answers
@@ -518,16 +524,16 @@ TEST_F(CliRunTest, LoopLeavesAloneADeviceThatAnswersAfterItsNameMoved) {
   cli->Signal(SIGINT);
   ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
   EXPECT_FALSE(fs::exists(dir.File("gotA"))) << "the device the name had left was programmed";
-  const auto results = Events(cli->Lines(), "result");
+  const auto results = Events(cli->JsonLines(), "result");
   ASSERT_EQ(results.size(), 1u);
-  EXPECT_EQ(JsonField(results[0], "path"), b.linkTo);
+  EXPECT_EQ(results[0].at("path"), b.linkTo);
   EXPECT_NE(cli->Errors().find(link + ": the device that answered on " + a.linkTo + " was left alone"),
             std::string::npos)
       << cli->Errors();
   // No record of the device left alone, not even a start.
-  const auto log = FileLines(dir.File("loop.log"));
+  const auto log = LogRecords(dir.File("loop.log"));
   ASSERT_EQ(log.size(), 2u);
-  for (const auto& line : log) EXPECT_EQ(JsonField(line, "usb_serial"), "BBB") << line;
+  for (const auto& line : log) EXPECT_EQ(line.at("usb_serial"), "BBB") << line;
   EXPECT_EQ(EndRecords(log).size(), 1u);
 }
 
@@ -537,25 +543,69 @@ TEST_F(CliRunTest, PortsListsTheFakeMachine) {
   machine.AddOnBoardPort("ttyS0", 4);
   auto cli = Cli({"ports", "--json", "--dev-root", machine.dev(), "--sys-root", machine.sys(), "COM3=/dev/null"});
   ASSERT_EQ(cli->WaitForExit(10s), 0) << cli->Output() << cli->Errors();
-  const auto mappings = Events(cli->Lines(), "mapping");
+  const auto mappings = Events(cli->JsonLines(), "mapping");
   ASSERT_EQ(mappings.size(), 4u);
-  EXPECT_EQ(JsonField(mappings[0], "path"), machine.Path("ttyUSB0"));
-  EXPECT_EQ(JsonField(mappings[1], "path"), machine.Path("ttyS0"));
-  EXPECT_EQ(JsonField(mappings[2], "path"), "/dev/null");
-  EXPECT_EQ(JsonField(mappings[3], "path"), "null");
-  const auto devicesListed = Events(cli->Lines(), "device");
+  EXPECT_EQ(mappings[0].at("path"), machine.Path("ttyUSB0"));
+  EXPECT_EQ(mappings[1].at("path"), machine.Path("ttyS0"));
+  EXPECT_EQ(mappings[2].at("path"), "/dev/null");
+  EXPECT_EQ(mappings[3].at("path"), nullptr);
+  const auto devicesListed = Events(cli->JsonLines(), "device");
   ASSERT_EQ(devicesListed.size(), 2u);
-  EXPECT_EQ(JsonField(devicesListed[0], "by_id"), machine.Path("serial/by-id/" + byId));
-  EXPECT_EQ(JsonField(devicesListed[0], "vendor_id"), "0403");
-  EXPECT_EQ(JsonField(devicesListed[0], "serial"), "SER0");
-  EXPECT_EQ(JsonField(devicesListed[0], "driver"), "ftdi_sio");
-  EXPECT_EQ(JsonField(devicesListed[0], "access"), "true");
-  EXPECT_EQ(JsonField(devicesListed[1], "usb"), "false");
+  EXPECT_EQ(devicesListed[0].at("by_id"), machine.Path("serial/by-id/" + byId));
+  EXPECT_EQ(devicesListed[0].at("vendor_id"), "0403");
+  EXPECT_EQ(devicesListed[0].at("serial"), "SER0");
+  EXPECT_EQ(devicesListed[0].at("driver"), "ftdi_sio");
+  EXPECT_EQ(devicesListed[0].at("access"), true);
+  EXPECT_EQ(devicesListed[1].at("usb"), false);
 
   auto plain = Cli({"ports", "--dev-root", machine.dev(), "--sys-root", machine.sys()});
   ASSERT_EQ(plain->WaitForExit(10s), 0);
   EXPECT_NE(plain->Output().find("COM1 = " + machine.Path("ttyUSB0")), std::string::npos) << plain->Output();
   EXPECT_NE(plain->Output().find("usb:0403:6001:SER0"), std::string::npos) << plain->Output();
+}
+
+// An image path of any length, and a file name that is not UTF-8, reach the
+// JSON lines and the log whole and as valid JSON: the readable name, and its
+// exact bytes beside it in image.path_hex.
+TEST_F(CliRunTest, LongAndOddImagePathsStayValidJson) {
+  MakeImage(300, 43);
+  std::string longPath = dir.path().string();
+  while (longPath.size() < 2010 - 220) longPath += "/" + std::string(200, 'd');
+  std::filesystem::create_directories(longPath);
+  longPath += "/" + std::string(2010 - longPath.size() - 5, 'i') + ".UPL";
+  ASSERT_EQ(longPath.size(), 2010u);
+  const std::string oddPath = dir.File("image-\xFF\xC0\xAF.UPL");
+  std::filesystem::copy_file(image(), longPath);
+  std::filesystem::copy_file(image(), oddPath);
+
+  const std::string port = StartDevice({"--baud", "0", "--runs", "2"});
+  for (const std::string& path : {longPath, oddPath}) {
+    auto cli = Cli({"program", "--json", "--log", dir.File("odd.log"), port, path});
+    ASSERT_EQ(cli->WaitForExit(30s), 0) << cli->Errors();
+    EXPECT_EQ(cli->Errors().find("could not be written"), std::string::npos) << cli->Errors();
+    const auto results = Events(cli->JsonLines(), "result");
+    ASSERT_EQ(results.size(), 1u) << cli->Output();
+    EXPECT_EQ(results[0].at("outcome"), "success");
+    EXPECT_EQ(results[0].at("path"), port);
+  }
+  EXPECT_EQ(devices[0]->WaitForExit(10s), 0);
+
+  const auto log = EndRecords(LogRecords(dir.File("odd.log")));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].at("image").at("path"), longPath);
+  EXPECT_FALSE(log[0].at("image").contains("path_hex"));
+  EXPECT_EQ(log[1].at("image").at("path"), dir.File("image-\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.UPL"));
+  std::string hex;
+  for (const char c : oddPath) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 0xF];
+  }
+  EXPECT_EQ(log[1].at("image").at("path_hex"), hex);
+  for (const auto& record : log) {
+    EXPECT_EQ(record.at("outcome"), "success");
+    EXPECT_EQ(record.at("path"), port);
+  }
 }
 
 TEST_F(CliRunTest, UsageAndImageErrors) {
@@ -571,6 +621,15 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
       {{"program", "COM9", image()}, 2},
       {{"program", "usb:xyz", image()}, 2},
       {{"program", "--stall-timeout", "0", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "nan", dir.File("no-port"), image()}, 2},
+      {{"station", "--stall-timeout", "-nan", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "inf", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "86400.5", dir.File("no-port"), image()}, 2},
+      {{"program", "--stall-timeout", "0.1x", dir.File("no-port"), image()}, 2},
+      {{"program", "--log", "", dir.File("no-port"), image()}, 2},
+      {{"station", "--log=", dir.File("no-port"), image()}, 2},
+      // The parser makes "-5" of "-q5": not the image, nor a port.
+      {{"program", dir.File("no-port"), image(), "-q5"}, 2},
       {{"station", image()}, 2},
       {{"station", dir.File("a"), dir.File("a"), image()}, 2},
       // A name that stands for nothing is refused unless the station waits for it (--loop).
@@ -584,6 +643,13 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
     auto cli = Cli(each.arguments);
     EXPECT_EQ(cli->WaitForExit(10s), each.status) << each.arguments.front() << " " << each.arguments.back() << "\n"
                                                    << cli->Errors();
+    const bool logOption = each.arguments.size() > 2 && each.arguments[1].rfind("--log", 0) == 0;
+    const bool stallOption = each.arguments.size() > 2 && each.arguments[1] == "--stall-timeout";
+    if (each.status == 2 && (logOption || stallOption)) {
+      EXPECT_NE(cli->Errors().find(logOption ? "--log" : "--stall-timeout"),
+                std::string::npos)
+          << "the refusal names the option: " << cli->Errors();
+    }
     if (each.status == 6) {
       EXPECT_TRUE(cli->Output().empty()) << cli->Output();
       EXPECT_NE(cli->Errors().find("tarnwick-cli: "), std::string::npos);

@@ -2,8 +2,6 @@
 // stations. Three commands: ports (what the machine has), program (one
 // device) and station (a device on every port at once, again and again with
 // --loop). The runs are the engine's, stepped by one 100 ms loop.
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -27,7 +25,8 @@
 #include <cerrno>
 #endif
 
-#include "help_layout.h"
+#include "cli_options.h"
+#include "json_line.h"
 #include "output_queue.h"
 #include "reporter.h"
 #include "run_log.h"
@@ -116,31 +115,6 @@ void OpenMissingStandardStreams() {
   }
 }
 #endif
-
-struct CommonOptions {
-  double stallTimeout = 10;
-  bool json = false;
-  bool quiet = false;
-  bool verbose = false;
-  std::string logPath;
-  DeviceTree tree;
-};
-
-void AddCommonOptions(CLI::App& command, CommonOptions& options) {
-  command.add_option("--stall-timeout", options.stallTimeout,
-                     "a run whose device sends no request for S seconds ends as stalled (default 10)")
-      ->type_name("S")
-      ->check(CLI::Range(0.1, 86400.0));
-  command.add_flag("--json", options.json, "JSON Lines on standard output: status, progress and result events");
-  command.add_flag("-q,--quiet", options.quiet, "only the result and errors");
-  command.add_flag("-v,--verbose", options.verbose, "every frame on standard error, in hex");
-  command.add_option("--log", options.logPath,
-                     "append one JSON line for every run that ended to FILE (time, port, adapter, image, outcome)")
-      ->type_name("FILE");
-  // Where the machine's devices are described; for tests on a fake tree.
-  command.add_option("--dev-root", options.tree.devRoot)->group("");
-  command.add_option("--sys-root", options.tree.sysRoot)->group("");
-}
 
 // The image as programmed and the file it came from. The engines hold the
 // bytes they loaded (descrambled: scrambled again here, they are the file's
@@ -444,16 +418,6 @@ constexpr const char* kStationExitStatus =
     "(no new run was started, the runs going on were ended).";
 constexpr const char* kPortsExitStatus = "0.";
 
-// `text` with every line after the first indented by `columns` spaces.
-std::string Indented(const std::string& text, std::size_t columns) {
-  std::string out;
-  for (const char c : text) {
-    out += c;
-    if (c == '\n') out.append(columns, ' ');
-  }
-  return out;
-}
-
 int Main(int argc, char** argv) {
   OpenMissingStandardStreams();
 #ifndef _WIN32
@@ -461,63 +425,24 @@ int Main(int argc, char** argv) {
   // the write fails and that output is given up.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  CLI::App app("Programs the target device over a serial line, from scripts and on production stations.",
-               "tarnwick-cli");
-  app.set_version_flag("--version", "tarnwick-cli " TARNWICK_VERSION, "print the version and exit");
-  // Every command's options on one page, as the manual page shows them.
-  app.set_help_all_flag("--help-all", "print the help of every command and exit");
-  app.formatter(std::make_shared<HelpLayout>());
-  app.require_subcommand(1, 1);
-  app.footer(
-      "Ports:\n"
-      "  A PORT is COMn (COM1 to COM4 as the dialog maps them; on Windows any n), COMn=PATH, a\n"
-      "  device path, a name under /dev/serial/by-id, or usb:VID:PID[:SERIAL] for the adapters\n"
-      "  with those IDs.\n"
-      "\n"
-      "Run \"tarnwick-cli COMMAND --help\" for a command's options, \"tarnwick-cli --help-all\" for all.\n"
-      "\n"
-      "Exit status:\n"
-      "  program  " + Indented(kProgramExitStatus, 11) + "\n" +
-      "  station  " + Indented(kStationExitStatus, 11) + "\n" +
-      "  ports    " + kPortsExitStatus);
-
-  CommonOptions options;
-  bool loop = false;
-  std::vector<std::string> portsArguments, programArguments, stationArguments;
-
-  CLI::App* ports = app.add_subcommand("ports", "list the COM1 to COM4 mapping and every serial device; opens none");
-  ports->add_flag("--json", options.json, "JSON Lines: one mapping or device a line");
-  ports->add_option("--dev-root", options.tree.devRoot)->group("");
-  ports->add_option("--sys-root", options.tree.sysRoot)->group("");
-  ports->add_option("mapping", portsArguments, "COMn=PATH: point COMn at a device, as the dialog takes it")
-      ->type_name("COMn=PATH");
-  ports->footer(std::string("Exit status: ") + kPortsExitStatus);
-
-  CLI::App* program = app.add_subcommand("program", "program one device");
-  AddCommonOptions(*program, options);
-  program->add_option("arguments", programArguments,
-                      "the ports to try, in order (default: the dialog's scan of COM1 to COM4), then the image")
-      ->type_name("[PORT]... IMAGE.UPL")
-      ->required();
-  program->footer(std::string("Exit status: ") + Indented(kProgramExitStatus, 13));
-
-  CLI::App* station = app.add_subcommand("station", "program a device on every PORT at once");
-  AddCommonOptions(*station, options);
-  station->add_flag("--loop", loop,
-                    "after each run, wait for the next device on the same port and program it, until Ctrl-C");
-  station->add_option("arguments", stationArguments, "the ports, then the image")
-      ->type_name("PORT... IMAGE.UPL")
-      ->required();
-  station->footer(std::string("At the end (or at Ctrl-C) a summary for each port: devices programmed, failures.\n") +
-                  "Exit status: " + Indented(kStationExitStatus, 13));
-
+  CommandLine line;
+  const std::unique_ptr<CLI::App> app = MakeApp(line, {kProgramExitStatus, kStationExitStatus, kPortsExitStatus});
   try {
-    app.parse(argc, argv);
+    ParseArguments(*app, line, argc, argv);
   } catch (const CLI::ParseError& error) {
-    const int status = app.exit(error);
+    const int status = app->exit(error);
     return status == 0 ? 0 : kExitUsage;
   }
+  // The JSON lines get room for the longest they can be before any is made,
+  // so that none grows while the runs go on.
+  JsonLine::SetInitialCapacity(LongestJsonLine(line));
 
+  const CommonOptions& options = line.options;
+  const bool loop = line.loop;
+  const auto& portsArguments = line.portsArguments;
+  const auto& programArguments = line.programArguments;
+  const auto& stationArguments = line.stationArguments;
+  const CLI::App *ports = line.ports, *program = line.program;
   if (*ports) return ListPorts(options, portsArguments);
   if (*program) return RunProgram(options, programArguments);
   return RunStation(options, loop, stationArguments);

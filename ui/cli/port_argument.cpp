@@ -21,14 +21,25 @@ bool ParseComName(std::string_view text, unsigned& number) {
   return ParseNumber(text.substr(3), 10, number) && number >= 1 && text[3] != '0';
 }
 
+// "COM" and digits, or "COM" alone: what stands before the '=' of a COMn=PATH.
+bool LooksLikeComName(std::string_view text) {
+  if (text.size() < 3) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((text[i] & ~0x20) != "COM"[i]) return false;
+  }
+  return text.substr(3).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 }  // namespace
 
 PortArgument ParsePortArgument(const std::string& text, std::string& error) {
   PortArgument parsed;
   parsed.text = text;
   const std::string_view view(text);
+  // An '=' after anything but COMn is part of a name: stable names and USB
+  // serial numbers may hold one.
   const std::size_t equals = view.find('=');
-  if (equals != std::string_view::npos) {
+  if (equals != std::string_view::npos && LooksLikeComName(view.substr(0, equals))) {
     if (ParseComName(view.substr(0, equals), parsed.comNumber) && equals + 1 < view.size()) {
       parsed.kind = PortArgumentKind::ComMapping;
       parsed.path = text.substr(equals + 1);

@@ -108,21 +108,20 @@ void Reporter::Message(const PortRun& run, const char* text, MessageIcon icon) {
 }
 
 void Reporter::NotLogged() {
-  char buffer[JsonLine::kCapacity + 64];
+  // In pieces, as long as the log's name and the record are: all from this
+  // one thread, so nothing comes between them.
   if (!logFailed_) {
     logFailed_ = true;
-    const int length = std::snprintf(buffer, sizeof buffer,
-                                     "tarnwick-cli: the run log %s; no new run starts, the runs going on end now\n",
-                                     log_->failure());
-    if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+    static const char kBefore[] = "tarnwick-cli: the run log ";
+    static const char kAfter[] = "; no new run starts, the runs going on end now\n";
+    Emit(options_.err, kBefore, sizeof kBefore - 1);
+    Emit(options_.err, log_->failure(), std::strlen(log_->failure()));
+    Emit(options_.err, kAfter, sizeof kAfter - 1);
     for (PortRun* each : runs_) each->Halt();
   }
   static const char kPrefix[] = "tarnwick-cli: not in the run log: ";
-  const std::size_t prefix = sizeof kPrefix - 1;
-  const std::size_t record = std::min(log_->recordLength(), sizeof buffer - prefix);
-  std::memcpy(buffer, kPrefix, prefix);
-  std::memcpy(buffer + prefix, log_->record(), record);
-  Emit(options_.err, buffer, prefix + record);
+  Emit(options_.err, kPrefix, sizeof kPrefix - 1);
+  Emit(options_.err, log_->record(), log_->recordLength());
 }
 
 void Reporter::Started(const PortRun& run, const RunStart& start) {
