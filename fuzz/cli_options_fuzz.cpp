@@ -25,20 +25,6 @@ using tarnwick::cli::PortArgument;
 using tarnwick::cli::PortArgumentKind;
 using tarnwick::fuzz::Check;
 
-std::vector<std::string> SplitArguments(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> arguments{"tarnwick-cli"};
-  std::string current;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      arguments.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (size > 0) arguments.push_back(current);
-  return arguments;
-}
 
 void CheckPortArgument(const std::string& text) {
   std::string error;
@@ -83,7 +69,8 @@ bool Given(const std::vector<std::string>& given, const std::string& argument) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::vector<std::string> given = SplitArguments(data, size);
+  std::vector<std::string> given = tarnwick::fuzz::SplitArguments(data, size);
+  given.insert(given.begin(), "tarnwick-cli");
   std::vector<const char*> argv;
   for (const std::string& argument : given) argv.push_back(argument.c_str());
 

@@ -18,20 +18,6 @@ namespace {
 using tarnwick::fuzz::Check;
 using Arguments = std::vector<std::string>;
 
-Arguments SplitArguments(const std::uint8_t* data, std::size_t size) {
-  Arguments arguments;
-  std::string current;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      arguments.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (size > 0) arguments.push_back(current);
-  return arguments;
-}
 
 bool IsOneLine(const std::string& text) { return !text.empty() && text.find('\n') == std::string::npos; }
 
@@ -112,7 +98,7 @@ void CheckInfoRequest(const Arguments& arguments) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Arguments arguments = SplitArguments(data, size);
+  const Arguments arguments = tarnwick::fuzz::SplitArguments(data, size);
   CheckPortMap(arguments);
   CheckDeviceOptions(arguments);
   CheckDemoArguments(arguments);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace tarnwick::fuzz {
@@ -22,6 +23,22 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline void Check(bool holds, const char* what) {
   if (!holds) Fail(what);
+}
+
+// Command-line arguments from fuzz input: zero bytes separate them.
+inline std::vector<std::string> SplitArguments(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> arguments;
+  std::string current;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      arguments.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(data[i]));
+    }
+  }
+  if (size > 0) arguments.push_back(current);
+  return arguments;
 }
 
 // Hands out the input's bytes front to back; once they run out every read

@@ -16,6 +16,7 @@
 
 #include "fuzz_support.h"
 #include "json_line.h"
+#include "run_record.h"
 
 namespace {
 
@@ -23,17 +24,7 @@ using nlohmann::json;
 using tarnwick::cli::IsValidUtf8;
 using tarnwick::cli::JsonLine;
 using tarnwick::fuzz::Check;
-
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0xF];
-  }
-  return hex;
-}
+using tarnwick::fuzz::Hex;
 
 // The parser's own UTF-8 check, for comparison: dumping a string that is not
 // UTF-8 throws.

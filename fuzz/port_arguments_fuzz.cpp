@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_machine.h"
+#include "fuzz_support.h"
 #include "run_record.h"
 #include "serial_devices.h"
 
@@ -33,27 +34,13 @@ struct Machine {
   tarnwick::fuzz::RecordFile records;
 };
 
-std::vector<std::string> SplitArguments(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> arguments;
-  std::string current;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      arguments.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (size > 0) arguments.push_back(current);
-  return arguments;
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   [[maybe_unused]] static const bool inMemory = tarnwick::fuzz::ScratchInMemory();
   static Machine machine;
-  const std::vector<std::string> arguments = SplitArguments(data, size);
+  const std::vector<std::string> arguments = tarnwick::fuzz::SplitArguments(data, size);
   if (arguments.size() > 16) return 0;  // more says nothing new, and slowly
   std::vector<tarnwick::cli::PortTarget> targets;
   std::string error;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fake_machine.h"
+#include "ports_line.h"
 #include "run_record.h"
 #include "serial_devices.h"
 
@@ -62,16 +63,7 @@ void WriteRaw(const fs::path& file, const std::string& content) {
 // The device as `ports --json` lists it.
 nlohmann::json PortsLine(const tarnwick::cli::SerialDevice& device) {
   tarnwick::cli::JsonLine line;
-  line.String("event", "device").String("path", device.path.c_str()).String("name", device.name.c_str());
-  line.String("by_id", device.byId.empty() ? nullptr : device.byId.front().c_str());
-  line.String("driver", device.driver.empty() ? nullptr : device.driver.c_str());
-  line.Bool("usb", device.usb);
-  if (device.usb) {
-    line.String("vendor_id", device.vendorId.c_str()).String("product_id", device.productId.c_str());
-    line.String("manufacturer", device.manufacturer.c_str()).String("product", device.product.c_str());
-    line.String("serial", device.serial.c_str());
-  }
-  line.Bool("access", device.accessible);
+  tarnwick::cli::DeviceFields(line, device);
   const nlohmann::json parsed = nlohmann::json::parse(line.Finish(), nullptr, /*allow_exceptions=*/false);
   Check(!parsed.is_discarded() && parsed.is_object(), "a device line is not a JSON object");
   return parsed;

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli_fixture.h"
 #include "cli_process.h"
 #include "device_process.h"
 #include "output_queue.h"
@@ -142,24 +143,10 @@ std::vector<json> Events(const std::vector<std::string>& lines, const std::strin
   return found;
 }
 
-class CliProcessSafetyTest : public ::testing::Test {
+class CliProcessSafetyTest : public testing::CliFixture {
  protected:
-  void MakeImage(std::size_t length, std::uint32_t seed) {
-    const auto raw = testing::RandomBytes(length, seed);
-    testing::WriteBytes(dir.File("raw.bin"), raw);
-    const std::string command = std::string(TARNWICK_PACK) + " " + dir.File("raw.bin") + " " + image();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-  std::string image() const { return dir.File("IMAGE.UPL"); }
-
-  std::string StartDevice(std::vector<std::string> options) {
-    options.insert(options.end(), {"--baud", "0", "--expect", dir.File("raw.bin")});
-    devices.push_back(std::make_unique<DeviceProcess>(TARNWICK_DEVICE, options,
-                                                      dir.File("device" + std::to_string(devices.size()) + ".err")));
-    const std::string path = devices.back()->serialPath();
-    EXPECT_FALSE(path.empty()) << "the device tool did not start";
-    return path;
-  }
+  // Every device here is unpaced.
+  std::string StartDevice(std::vector<std::string> options) { return StartFastDevice(std::move(options)); }
 
   // The log's end records (a run's start record comes first); every line of
   // the log must be a record.
@@ -175,9 +162,6 @@ class CliProcessSafetyTest : public ::testing::Test {
     const auto bytes = testing::ReadBytes(dir.File(name));
     return std::string(bytes.begin(), bytes.end());
   }
-
-  testing::TempDir dir;
-  std::vector<std::unique_ptr<DeviceProcess>> devices;
 };
 
 // Without descriptor 1, the log (opened first) or the port would become

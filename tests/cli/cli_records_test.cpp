@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_fixture.h"
 #include "cli_process.h"
 #include "device_process.h"
 #include "run_log.h"
@@ -88,35 +89,12 @@ bool IsRunId(const json& value) {
   return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-class RecordsTest : public ::testing::Test {
+class RecordsTest : public testing::CliFixture {
  protected:
-  // A random raw image of `length` bytes, packed into IMAGE.UPL.
-  void MakeImage(std::size_t length, std::uint32_t seed) {
-    raw = testing::RandomBytes(length, seed);
-    testing::WriteBytes(dir.File("raw.bin"), raw);
-    const std::string command = std::string(TARNWICK_PACK) + " " + dir.File("raw.bin") + " " + image();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-  std::string image() const { return dir.File("IMAGE.UPL"); }
   std::vector<std::uint8_t> imageBytes() const { return testing::ReadBytes(image()); }
 
-  std::string StartDevice(std::vector<std::string> options) {
-    options.insert(options.end(), {"--baud", "0", "--expect", dir.File("raw.bin")});
-    devices.push_back(std::make_unique<DeviceProcess>(TARNWICK_DEVICE, options,
-                                                      dir.File("device" + std::to_string(devices.size()) + ".err")));
-    const std::string path = devices.back()->serialPath();
-    EXPECT_FALSE(path.empty()) << "the device tool did not start";
-    return path;
-  }
-
-  std::unique_ptr<CliProcess> Cli(const std::vector<std::string>& arguments) {
-    return std::make_unique<CliProcess>(arguments, dir.File("cli" + std::to_string(++clis) + ".err"));
-  }
-
-  testing::TempDir dir;
-  std::vector<std::uint8_t> raw;
-  std::vector<std::unique_ptr<DeviceProcess>> devices;
-  int clis = 0;
+  // Every device here is unpaced.
+  std::string StartDevice(std::vector<std::string> options) { return StartFastDevice(std::move(options)); }
 };
 
 TEST_F(RecordsTest, ImageIsRecordedAsProgrammedAndAsTheWholeFile) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_fixture.h"
 #include "cli_process.h"
 #include "device_process.h"
 #include "fake_machine.h"
@@ -32,31 +33,8 @@ using testing::DeviceProcess;
 using nlohmann::json;
 using testing::ParseJsonLines;
 
-class CliRunTest : public ::testing::Test {
+class CliRunTest : public testing::CliFixture {
  protected:
-  // Writes a random raw image of `length` bytes and its .UPL.
-  void MakeImage(std::size_t length, std::uint32_t seed) {
-    raw = testing::RandomBytes(length, seed);
-    testing::WriteBytes(dir.File("raw.bin"), raw);
-    const std::string command = std::string(TARNWICK_PACK) + " " + dir.File("raw.bin") + " " + image();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-  std::string image() const { return dir.File("IMAGE.UPL"); }
-
-  // A device checking what it receives against the raw image; returns its line.
-  std::string StartDevice(std::vector<std::string> options) {
-    options.insert(options.end(), {"--expect", dir.File("raw.bin")});
-    devices.push_back(std::make_unique<DeviceProcess>(TARNWICK_DEVICE, options,
-                                                      dir.File("device" + std::to_string(devices.size()) + ".err")));
-    const std::string path = devices.back()->serialPath();
-    EXPECT_FALSE(path.empty()) << "the device tool did not start";
-    return path;
-  }
-
-  std::unique_ptr<CliProcess> Cli(const std::vector<std::string>& arguments) {
-    return std::make_unique<CliProcess>(arguments, dir.File("cli" + std::to_string(++clis) + ".err"));
-  }
-
   std::string ImageDigest() const {
     const auto bytes = testing::ReadBytes(image());
     return Sha256Hex(bytes.data(), bytes.size()).data();
@@ -98,10 +76,6 @@ class CliRunTest : public ::testing::Test {
   // The log's lines, each parsed as JSON.
   static std::vector<json> LogRecords(const std::string& path) { return ParseJsonLines(FileLines(path)); }
 
-  testing::TempDir dir;
-  std::vector<std::uint8_t> raw;
-  std::vector<std::unique_ptr<DeviceProcess>> devices;
-  int clis = 0;
 };
 
 TEST_F(CliRunTest, ProgramSucceedsAndReportsItInJsonLines) {

@@ -28,6 +28,7 @@
 #include "cli_options.h"
 #include "json_line.h"
 #include "output_queue.h"
+#include "ports_line.h"
 #include "reporter.h"
 #include "run_log.h"
 #include "serial_devices.h"
@@ -373,17 +374,7 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
   for (const SerialDevice& device : devices) {
     if (options.json) {
       line.Clear();
-      line.String("event", "device").String("path", device.path.c_str()).String("name", device.name.c_str());
-      line.String("by_id", device.byId.empty() ? nullptr : device.byId.front().c_str());
-      line.String("driver", device.driver.empty() ? nullptr : device.driver.c_str());
-      line.Bool("usb", device.usb);
-      if (device.usb) {
-        line.String("vendor_id", device.vendorId.c_str()).String("product_id", device.productId.c_str());
-        line.String("manufacturer", device.manufacturer.c_str()).String("product", device.product.c_str());
-        line.String("serial", device.serial.c_str());
-      }
-      line.Bool("access", device.accessible);
-      if (!device.accessible) line.String("access_advice", device.accessAdvice.c_str());
+      DeviceFields(line, device);
       std::fputs(line.Finish(), stdout);
       continue;
     }

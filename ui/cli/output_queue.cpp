@@ -184,8 +184,6 @@ bool OutputQueue::Finish(std::chrono::milliseconds limit) {
   return drained;
 }
 
-namespace {
-
 int DescriptorOf(std::FILE* stream) {
 #ifdef _WIN32
   return ::_fileno(stream);
@@ -193,6 +191,8 @@ int DescriptorOf(std::FILE* stream) {
   return ::fileno(stream);
 #endif
 }
+
+namespace {
 
 // Both descriptors lead to one file: a terminal, or `2>&1` into a pipe or file.
 bool SameFile(int a, int b) {

@@ -32,6 +32,9 @@ enum class Piece {
   Kept,         // never left out
 };
 
+// The descriptor behind a standard stream.
+int DescriptorOf(std::FILE* stream);
+
 class OutputQueue {
  public:
   // `room` bytes for every kind of piece and `reserve` more that only kept

@@ -24,14 +24,6 @@ const char* IconName(MessageIcon icon) {
   return "message";
 }
 
-int DescriptorOf(std::FILE* stream) {
-#ifdef _WIN32
-  return ::_fileno(stream);
-#else
-  return ::fileno(stream);
-#endif
-}
-
 constexpr std::size_t kLiveLine = 512;
 
 }  // namespace
