@@ -399,7 +399,7 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
 // What each command's exit status means, for its own help and the overall one.
 constexpr const char* kProgramExitStatus =
     "0 success; 1 the device reported a failure; 2 usage; 3 no device\n"
-    "answered on any port tried; 4 the device stopped asking (stalled); 5 the\n"
+    "answered on any port tried; 4 the run stopped moving on (stalled); 5 the\n"
     "port was lost; 6 the image cannot be loaded or is empty; 7 a record\n"
     "could not be written to the --log file (the run was ended); 130\n"
     "interrupted.";

@@ -161,7 +161,7 @@ void Reporter::Result(const PortRun& run, const RunResult& result) {
       std::snprintf(what, sizeof what, "no device answered");
       break;
     case Outcome::Stalled:
-      std::snprintf(what, sizeof what, "stalled, the device stopped asking after %u of %u bytes", result.sent,
+      std::snprintf(what, sizeof what, "stalled, the run stopped moving on after %u of %u bytes", result.sent,
                     result.total);
       break;
     case Outcome::PortLost:
@@ -234,7 +234,7 @@ void Reporter::Summary() {
       const char* finished = line_.Finish();
       Emit(options_.out, finished, line_.length());
     } else {
-      const bool named = target.path != target.label;
+      const bool named = !target.path.empty() && target.path != target.label;
       char buffer[1024];
       const int length = std::snprintf(buffer, sizeof buffer, "%s%s%s%s: %u programmed, %u failed\n",
                                        target.label.c_str(), named ? " (" : "", named ? target.path.c_str() : "",
