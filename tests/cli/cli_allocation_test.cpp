@@ -146,7 +146,11 @@ void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
   const auto written = testing::ReadBytes(dir.File("out"));
   const std::string text(written.begin(), written.end());
   EXPECT_NE(text.find(json ? "\"outcome\":\"success\"" : "success, 3000 of 3000 bytes"), std::string::npos) << text;
-  EXPECT_EQ(outQueue.coalesced(), 0u);
+  // Lines of tens of kilobytes, a tick every 3 ms, may fill the queue: leaving
+  // progress out is then what it is for. Short lines never should.
+  if (!longNames) {
+    EXPECT_EQ(outQueue.coalesced(), 0u);
+  }
 
   ASSERT_EQ(observer.outcomes.size(), 2u);
   EXPECT_EQ(observer.outcomes[0], Outcome::Success);

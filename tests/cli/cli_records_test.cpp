@@ -211,14 +211,18 @@ TEST_F(RecordsTest, EachRunHasAStartAndAnEndRecordUnderOneId) {
 
 TEST_F(RecordsTest, LogThatTakesNothingEndsTheRunAsItsDeviceAnswers) {
   MakeImage(3000, 66);
-  const std::string port = StartDevice({});
+  const std::string port = StartDevice({"-v"});
   // Every write to /dev/full fails for want of space.
   auto cli = Cli({"program", "--json", "--log", "/dev/full", port, image()});
   ASSERT_EQ(cli->WaitForExit(10s), 7) << cli->Output() << cli->Errors();
   const json result = LastEvent(*cli, "result");
   EXPECT_EQ(result["outcome"], "interrupted");
-  // Ended in the tick its device answered in: a first block may have gone out with the answer.
-  EXPECT_LE(result["sent"], 128);
+  // Ended in the tick its device answered in, before any of the image went out.
+  EXPECT_EQ(result["sent"], 0);
+  const auto deviceLog = testing::ReadBytes(dir.File("device0.err"));
+  const std::string frames(deviceLog.begin(), deviceLog.end());
+  EXPECT_NE(frames.find("-> request"), std::string::npos) << frames;
+  EXPECT_EQ(frames.find("<- block"), std::string::npos) << "a block went out before the run was recorded\n" << frames;
   const std::string errors = cli->Errors();
   EXPECT_NE(errors.find("tarnwick-cli: the run log /dev/full: cannot write to it: " + std::string(std::strerror(ENOSPC)) +
                         "; no new run starts"),

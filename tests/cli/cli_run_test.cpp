@@ -481,7 +481,7 @@ TEST_F(CliRunTest, LoopLeavesAloneADeviceThatAnswersAfterItsNameMoved) {
   testing::FakeMachine machine;
   testing::UsbAdapter a = testing::Adapter("ttyUSB0", "AAA");
   testing::UsbAdapter b = testing::Adapter("ttyUSB1", "BBB");
-  a.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotA")});
+  a.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotA"), "-v"});
   b.linkTo = StartDevice({"--baud", "0", "--runs", "1", "--out", dir.File("gotB")});
   const std::string link = machine.Path("serial/by-id/" + machine.AddUsbAdapter(a, 1));
   machine.AddUsbAdapter(b, 2);
@@ -498,6 +498,10 @@ TEST_F(CliRunTest, LoopLeavesAloneADeviceThatAnswersAfterItsNameMoved) {
   cli->Signal(SIGINT);
   ASSERT_EQ(cli->WaitForExit(5s), 0) << cli->Output() << cli->Errors();
   EXPECT_FALSE(fs::exists(dir.File("gotA"))) << "the device the name had left was programmed";
+  const auto logA = testing::ReadBytes(dir.File("device0.err"));
+  const std::string framesA(logA.begin(), logA.end());
+  EXPECT_NE(framesA.find("-> request"), std::string::npos) << framesA;
+  EXPECT_EQ(framesA.find("<- block"), std::string::npos) << "a block went to the device the name had left\n" << framesA;
   const auto results = Events(cli->JsonLines(), "result");
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].at("path"), b.linkTo);

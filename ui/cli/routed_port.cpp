@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "frame_codec.h"
+
 namespace tarnwick::cli {
 
 std::size_t SlotOf(const char* portName) {
@@ -13,7 +15,9 @@ std::size_t SlotOf(const char* portName) {
 }
 
 RoutedPort::RoutedPort(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs)
-    : inner_(&inner), openAs_(openAs) {}
+    : inner_(&inner), openAs_(openAs) {
+  BuildFrame(handshakeSource.data(), handshake_.data(), kHandshakeDataLength);
+}
 
 void RoutedPort::Rebind(SerialPort& inner, const std::array<std::string, kEngineSlots>& openAs) {
   inner_->Close();
@@ -59,6 +63,8 @@ bool RoutedPort::Configure() {
 }
 
 std::ptrdiff_t RoutedPort::Write(const std::uint8_t* data, std::size_t length) {
+  const bool handshake = length == kHandshakeFrameLength && std::memcmp(data, handshake_.data(), length) == 0;
+  if (gate_ != nullptr && !handshake && !gate_->MayWrite()) return 0;
   const std::ptrdiff_t taken = inner_->Write(data, length);
   if (taken > 0) Dump('>', data, static_cast<std::size_t>(taken));
   return taken;

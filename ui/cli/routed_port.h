@@ -8,11 +8,21 @@
 #include <cstdio>
 #include <string>
 
+#include "serial_link.h"
 #include "serial_port.h"
 
 namespace tarnwick::cli {
 
 inline constexpr std::size_t kEngineSlots = 4;
+
+// Asked before each write that is not the handshake: whether the bytes may go
+// out now. The first block of a run goes to a device only once its run has
+// been recorded as started and the port's name still stands for it.
+class WriteGate {
+ public:
+  virtual ~WriteGate() = default;
+  virtual bool MayWrite() = 0;
+};
 
 class RoutedPort final : public SerialPort {
  public:
@@ -28,6 +38,9 @@ class RoutedPort final : public SerialPort {
   // Frames written and bytes read go to `out` in hex, each line headed by
   // `labels[slot]`; nullptr stops it.
   void Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels);
+  // Writes other than the handshake ask `gate` first; a write it holds back
+  // takes nothing (the link keeps the bytes). nullptr: every write goes.
+  void SetGate(WriteGate* gate) { gate_ = gate; }
 
   bool Open(const char* portName) override;
   // A port that refuses the line settings is recorded as one that did not open.
@@ -55,6 +68,8 @@ class RoutedPort final : public SerialPort {
   std::array<SlotRecord, kEngineSlots> records_{};
   std::size_t slot_ = 0;
   std::FILE* trace_ = nullptr;
+  WriteGate* gate_ = nullptr;
+  std::array<std::uint8_t, kFrameBufferSize> handshake_{};
   std::array<const char*, kEngineSlots> labels_{};
 };
 

@@ -81,6 +81,7 @@ PortRun::PortRun(std::vector<PortTarget> targets, const RunSettings& settings, R
     std::array<std::string, kEngineSlots> openAs;
     scan.backend = MakeSerialBackend(devices, openAs);
     scan.port = std::make_unique<RoutedPort>(*scan.backend, openAs);
+    scan.port->SetGate(this);
     if (settings_.trace != nullptr) scan.port->Trace(settings_.trace, labels);
     scan.imageFile = MakeImageFile();
     scan.engine = std::make_unique<ProgrammerEngine>(*scan.port, window_, *scan.imageFile);
@@ -157,28 +158,27 @@ void PortRun::Tick(SteadyTime now) {
 void PortRun::Check(SteadyTime now) {
   ProgrammerEngine& engine = *scan().engine;
   const ProgrammerState& state = engine.state();
-  if (!deviceFound_ && (state.runState == RunConnected || state.runState == RunProgramming)) {
-    // The scan opened what the name stood for when it began; a device that
-    // answers there after the name has gone elsewhere is not this port's.
-    if (settings_.loop && !StillTheNamedDevice()) {
-      char left[512];
-      std::snprintf(left, sizeof left,
-                    "the device that answered on %s was left alone: the name no longer stands for it",
-                    current()->path.c_str());
-      engine.OnExit();
-      window_.SetStatusDetail(left);
-      ResolveAndScan(now);
-      return;
-    }
-    deviceFound_ = true;
-    // A station that waits for the next device counts a run from its arrival.
-    if (settings_.loop) BeginRun(now);
-    observer_.Started(*this, RunStart{current(), runId_, runStartWall_});
-    // A run whose start could not be recorded goes no further.
-    if (halted_) {
-      Interrupt(now);
-      return;
-    }
+  if (!deviceFound_ && refused_ == Refusal::None &&
+      (state.runState == RunConnected || state.runState == RunProgramming)) {
+    DeviceFound(now);
+  }
+  if (refused_ == Refusal::NotNamed) {
+    refused_ = Refusal::None;
+    char left[512];
+    std::snprintf(left, sizeof left, "the device that answered on %s was left alone: the name no longer stands for it",
+                  current()->path.c_str());
+    engine.OnExit();
+    window_.SetStatusDetail(left);
+    ResolveAndScan(now);
+    return;
+  }
+  if (refused_ == Refusal::NotRecorded) {
+    // A run whose start could not be recorded goes no further; the block the
+    // engine handed over was held back and goes with the port.
+    refused_ = Refusal::None;
+    window_.ResetProgress();
+    Interrupt(now);
+    return;
   }
   if (window_.destroyed()) {
     End(Outcome::NoDevice, now);
@@ -217,6 +217,34 @@ void PortRun::Check(SteadyTime now) {
     }
     End(Outcome::NoDevice, now);
   }
+}
+
+bool PortRun::DeviceFound(SteadyTime now) {
+  // The scan opened what the name stood for when it began; a device that
+  // answers there after the name has gone elsewhere is not this port's.
+  if (settings_.loop && !StillTheNamedDevice()) {
+    refused_ = Refusal::NotNamed;
+    return false;
+  }
+  deviceFound_ = true;
+  // A station that waits for the next device counts a run from its arrival.
+  if (settings_.loop) BeginRun(now);
+  observer_.Started(*this, RunStart{current(), runId_, runStartWall_});
+  if (halted_) {
+    refused_ = Refusal::NotRecorded;
+    return false;
+  }
+  return true;
+}
+
+// Called from inside the engine's tick, before its first block for the
+// device that answered goes out.
+bool PortRun::MayWrite() {
+  if (refused_ != Refusal::None) return false;
+  if (deviceFound_ || phase_ != Phase::Running) return true;
+  // Not an answer to a device: the rest of a handshake the port took in part.
+  if (scan().engine->state().connected != 1) return true;
+  return DeviceFound(lastTick_);
 }
 
 void PortRun::End(Outcome outcome, SteadyTime now) {

@@ -93,7 +93,7 @@ class RunObserver {
 // One device at a time on one port; or, for a single device, the scan over a
 // list of ports. The engine walks at most four ports (COM1 to COM4) in a scan,
 // so a longer list is scanned four at a time, by one engine for each four.
-class PortRun final : private RunEvents {
+class PortRun final : private RunEvents, private WriteGate {
  public:
   PortRun(std::vector<PortTarget> targets, const RunSettings& settings, RunObserver& observer);
   ~PortRun() override;
@@ -155,6 +155,11 @@ class PortRun final : private RunEvents {
   void OnMessage(const char* text, MessageIcon icon) override;
 
   void Check(SteadyTime now);
+  // The device has answered: the run starts (and is recorded) unless the
+  // device is not this port's or the start cannot be recorded. False then;
+  // Check ends that run once the engine's tick is over.
+  bool DeviceFound(SteadyTime now);
+  bool MayWrite() override;
   void TraceDroppedResults();
   void End(Outcome outcome, SteadyTime now);
   // A station that loops: the next scan, once the names are resolved again.
@@ -189,6 +194,9 @@ class PortRun final : private RunEvents {
   std::string* loadMessage_ = nullptr;
   Outcome lastOutcome_ = Outcome::Success;
   std::uint32_t droppedTraced_ = 0;
+  // The device that answered was refused: not this port's, or its run's start
+  // was not recorded. Nothing more goes to it.
+  enum class Refusal { None, NotNamed, NotRecorded } refused_ = Refusal::None;
   // A station that loops: no scan goes on while a scan waits for its names
   // to be resolved again (at most once every kResolvePeriod), or while none
   // of its names stands for a device (waiting for the adapter).
