@@ -454,20 +454,18 @@ TEST(RoutedPort, EngineNamesGoToTheChosenDevicesAndEachOpenIsRecorded) {
   EXPECT_STREQ(port.record(1).error.data(), "refused");
   inner.configurable = true;
 
-  // Frames in hex, headed by the port's label.
-  testing::TempDir dir;
-  const std::string traceFile = dir.File("trace");
-  std::FILE* trace = std::fopen(traceFile.c_str(), "w");
-  ASSERT_NE(trace, nullptr);
-  port.Trace(trace, {"first", "second", nullptr, nullptr});
+  // Frames in hex, a line at a time, headed by the port's label.
+  struct Lines final : TraceSink {
+    std::vector<std::string> lines;
+    void TraceLine(const char* text, std::size_t length) override { lines.emplace_back(text, length); }
+  } trace;
+  port.Trace(&trace, {"first", "second", nullptr, nullptr});
   ASSERT_TRUE(port.Open("COM2"));
   const std::uint8_t frame[] = {0xCC, 0xDD, 0x01};
   port.Write(frame, sizeof frame);
   std::uint8_t in[2];
   port.Read(in, sizeof in);
-  std::fclose(trace);
-  const auto bytes = testing::ReadBytes(traceFile);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "second > cc dd 01\nsecond < 33 bb\n");
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"second > cc dd 01\n", "second < 33 bb\n"}));
 }
 
 // The tests' reader of JSON lines refuses what a strict parser refuses.

@@ -36,10 +36,11 @@ using testing::ParseJson;
 using testing::ParseJsonLines;
 
 // tarnwick-cli with descriptor 1 set up by the test: `out` put there, or
-// descriptor 1 left closed when `out` is negative. Standard error goes to a file.
+// descriptor 1 left closed when `out` is negative. Standard error goes to a
+// file, or to `err` when that is given.
 class Started {
  public:
-  Started(const std::vector<std::string>& arguments, int out, const std::string& errorsFile) {
+  Started(const std::vector<std::string>& arguments, int out, const std::string& errorsFile, int err = -1) {
     std::vector<std::string> all{TARNWICK_CLI};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -50,7 +51,7 @@ class Started {
     if (pid_ == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       if (::getppid() != parent) ::_exit(127);
-      const int errors = ::open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      const int errors = err >= 0 ? err : ::open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (errors < 0 || ::dup2(errors, STDERR_FILENO) < 0) ::_exit(127);
       if (out >= 0) {
         if (::dup2(out, STDOUT_FILENO) < 0) ::_exit(127);
@@ -237,6 +238,27 @@ TEST_F(CliProcessSafetyTest, HangUpEndsTheRunWithARecordAndFreesThePort) {
 // Nobody reads standard output while a station of two programs its devices:
 // the pipe (made small) and then the queue fill up, and still every device is
 // served on time; the progress left out is counted, no result is.
+// The frame trace (-v) is written off the loop too: nobody reads standard
+// error, and still the device gets every block on time.
+TEST_F(CliProcessSafetyTest, UnreadFrameTraceHoldsUpNoRun) {
+  MakeImage(6000, 65);  // 47 blocks, about 30 KB of trace
+  const std::string port = StartDevice({"--runs", "1"});
+  Pipe err;
+  ASSERT_GE(::fcntl(err.write, F_SETPIPE_SZ, 4096), 4096);
+  const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(out, 0);
+  const auto started = std::chrono::steady_clock::now();
+  Started cli({"program", "-v", port, image()}, out, "", err.write);
+  ::close(out);
+  err.CloseWrite();
+  EXPECT_EQ(devices[0]->WaitForExit(20s), 0);
+  const double served = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_LT(served, 9.0) << "the device waited for the loop";
+  const std::string trace = err.ReadAll(20s);
+  EXPECT_EQ(cli.WaitForExit(10s), 0);
+  EXPECT_NE(trace.find(port + " > cc dd 00 7f"), std::string::npos) << trace.substr(0, 2000);
+}
+
 TEST_F(CliProcessSafetyTest, UnreadStandardOutputHoldsUpNoRun) {
   MakeImage(6000, 64);  // 47 blocks: about 5 s
   // Long port names make every event long, so the queue fills within a second.

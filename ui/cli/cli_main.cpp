@@ -214,12 +214,13 @@ int OpenLog(Session& session, const std::string& path) {
   return session.log.failed() ? kExitLog : kExitUsage;
 }
 
-RunSettings SettingsFrom(const CommonOptions& options, bool loop) {
+// `trace`: where -v's frame trace goes.
+RunSettings SettingsFrom(const CommonOptions& options, bool loop, TraceSink& trace) {
   RunSettings settings;
+  settings.trace = options.verbose ? &trace : nullptr;
   settings.stallTicks = static_cast<std::uint32_t>(options.stallTimeout * 1000.0 / kTimerPeriodMs + 0.5);
   if (settings.stallTicks == 0) settings.stallTicks = 1;
   settings.loop = loop;
-  settings.trace = options.verbose ? stderr : nullptr;
   return settings;
 }
 
@@ -261,7 +262,7 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
   const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(1);
   Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
-  session.runs.push_back(std::make_unique<PortRun>(targets, SettingsFrom(options, false), reporter));
+  session.runs.push_back(std::make_unique<PortRun>(targets, SettingsFrom(options, false, reporter), reporter));
   if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
   if (const int status = OpenLog(session, options.logPath); status != kExitSuccess) return status;
   PortRun& run = *session.runs.front();
@@ -326,7 +327,7 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(targets.size());
   Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
-  RunSettings settings = SettingsFrom(options, loop);
+  RunSettings settings = SettingsFrom(options, loop, reporter);
   settings.tree = options.tree;
   for (const PortTarget& target : targets) {
     session.runs.push_back(std::make_unique<PortRun>(std::vector<PortTarget>{target}, settings, reporter));

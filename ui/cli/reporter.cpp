@@ -244,6 +244,10 @@ void Reporter::Summary() {
   }
 }
 
+void Reporter::TraceLine(const char* text, std::size_t length) {
+  Emit(options_.err, text, length, Piece::Coalescible);
+}
+
 void Reporter::Coalesced(std::uint64_t count) {
   if (count == 0) return;
   if (options_.json) {

@@ -28,7 +28,7 @@ struct ReportOptions {
   OutputQueue* errQueue = nullptr;
 };
 
-class Reporter final : public RunObserver {
+class Reporter final : public RunObserver, public TraceSink {
  public:
   Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log);
 
@@ -55,6 +55,9 @@ class Reporter final : public RunObserver {
   // How many progress and status events were coalesced because the output
   // was not read in time; says nothing when none were.
   void Coalesced(std::uint64_t count);
+  // A line of the frame trace (-v), on standard error like every message; one
+  // the queue has no room for is left out and counted.
+  void TraceLine(const char* text, std::size_t length) override;
 
   double Since(SteadyTime time) const { return std::chrono::duration<double>(time - start_).count(); }
 

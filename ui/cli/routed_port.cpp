@@ -25,7 +25,7 @@ void RoutedPort::Rebind(SerialPort& inner, const std::array<std::string, kEngine
   openAs_ = openAs;
 }
 
-void RoutedPort::Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels) {
+void RoutedPort::Trace(TraceSink* out, const std::array<const char*, kEngineSlots>& labels) {
   trace_ = out;
   labels_ = labels;
 }
@@ -78,7 +78,7 @@ std::size_t RoutedPort::Read(std::uint8_t* out, std::size_t count) {
 
 void RoutedPort::Dump(char direction, const std::uint8_t* data, std::size_t length) {
   if (trace_ == nullptr) return;
-  // Whole lines of 32 bytes, each in one write so that ports do not interleave.
+  // Whole lines of 32 bytes, each whole, so that ports do not interleave.
   constexpr std::size_t kPerLine = 32;
   const char* label = labels_[slot_] != nullptr ? labels_[slot_] : "";
   for (std::size_t start = 0; start < length; start += kPerLine) {
@@ -95,7 +95,7 @@ void RoutedPort::Dump(char direction, const std::uint8_t* data, std::size_t leng
       line[at++] = kDigits[data[i] & 0x0F];
     }
     line[at++] = '\n';
-    std::fwrite(line, 1, at, trace_);
+    trace_->TraceLine(line, at);
   }
 }
 

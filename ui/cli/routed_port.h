@@ -15,6 +15,14 @@ namespace tarnwick::cli {
 
 inline constexpr std::size_t kEngineSlots = 4;
 
+// Where the frames go, in hex, a line at a time (standard error, through the
+// output queue, in the program).
+class TraceSink {
+ public:
+  virtual ~TraceSink() = default;
+  virtual void TraceLine(const char* text, std::size_t length) = 0;
+};
+
 // Asked before each write that is not the handshake: whether the bytes may go
 // out now. The first block of a run goes to a device only once its run has
 // been recorded as started and the port's name still stands for it.
@@ -37,7 +45,7 @@ class RoutedPort final : public SerialPort {
 
   // Frames written and bytes read go to `out` in hex, each line headed by
   // `labels[slot]`; nullptr stops it.
-  void Trace(std::FILE* out, const std::array<const char*, kEngineSlots>& labels);
+  void Trace(TraceSink* out, const std::array<const char*, kEngineSlots>& labels);
   // Writes other than the handshake ask `gate` first; a write it holds back
   // takes nothing (the link keeps the bytes). nullptr: every write goes.
   void SetGate(WriteGate* gate) { gate_ = gate; }
@@ -67,7 +75,7 @@ class RoutedPort final : public SerialPort {
   std::array<std::string, kEngineSlots> openAs_;
   std::array<SlotRecord, kEngineSlots> records_{};
   std::size_t slot_ = 0;
-  std::FILE* trace_ = nullptr;
+  TraceSink* trace_ = nullptr;
   WriteGate* gate_ = nullptr;
   std::array<std::uint8_t, kFrameBufferSize> handshake_{};
   std::array<const char*, kEngineSlots> labels_{};

@@ -350,8 +350,11 @@ void PortRun::TraceDroppedResults() {
   const std::uint32_t dropped = scan().engine->droppedResults();
   if (settings_.trace != nullptr && dropped > droppedTraced_) {
     const PortTarget* target = current();
-    std::fprintf(settings_.trace, "%s !! result frame dropped: its checksum is wrong (%u in this run)\n",
-                 target != nullptr ? target->label.c_str() : "-", dropped);
+    char line[320];
+    const int length =
+        std::snprintf(line, sizeof line, "%s !! result frame dropped: its checksum is wrong (%u in this run)\n",
+                      target != nullptr ? target->label.c_str() : "-", dropped);
+    if (length > 0) settings_.trace->TraceLine(line, std::min(static_cast<std::size_t>(length), sizeof line - 1));
   }
   droppedTraced_ = dropped;
 }

@@ -71,8 +71,8 @@ struct RunSettings {
   // at that moment; a name that stands for nothing waits for its adapter.
   bool loop = false;
   DeviceTree tree;
-  // Frames in hex on this stream.
-  std::FILE* trace = nullptr;
+  // Frames in hex, a line at a time, here.
+  TraceSink* trace = nullptr;
 };
 
 class PortRun;
