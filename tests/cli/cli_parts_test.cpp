@@ -89,24 +89,6 @@ TEST(JsonLine, FieldsNestingAndEscapes) {
   EXPECT_EQ(parsed.at("nan"), nullptr);
 }
 
-// A line has no length limit: a path of any length comes out whole, and the
-// nested image.path is not mistaken for the port's path.
-TEST(JsonLine, LongLinesAreWhole) {
-  JsonLine line;
-  for (const std::size_t length : {2010u, 5000u, 300000u}) {
-    std::string path = "/images/";
-    while (path.size() < length) path += "sub-folder/";
-    path.resize(length);
-    line.Clear();
-    line.String("event", "result").String("path", "/dev/ttyUSB0");
-    line.Begin("image").String("path", path).Unsigned("bytes", 1).End().String("outcome", "success");
-    auto parsed = Parsed(line);
-    EXPECT_EQ(parsed.at("image").at("path"), path);
-    EXPECT_EQ(parsed.at("path"), "/dev/ttyUSB0");
-    EXPECT_EQ(parsed.at("outcome"), "success");
-  }
-}
-
 // Valid UTF-8 passes through byte for byte; every byte outside a valid
 // sequence reads as U+FFFD, and <key>_hex carries the exact bytes.
 TEST(JsonLine, StringsAreValidUtf8AndKeepTheirBytes) {

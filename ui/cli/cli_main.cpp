@@ -164,10 +164,7 @@ int DescribeImage(const std::string& path, const PortRun& run, ImageInfo& image)
     return kExitImage;
   }
   image.fileBytes = total;
-  const auto whole = digest.Finish();
-  for (std::size_t i = 0; i < whole.size(); ++i) {
-    std::snprintf(image.fileSha256.data() + 2 * i, 3, "%02x", static_cast<unsigned>(whole[i]));
-  }
+  image.fileSha256 = digest.FinishHex();
   if (cut) {
     std::fprintf(stderr,
                  "tarnwick-cli: %s is %llu bytes, more than an image holds: only its first %u bytes are "

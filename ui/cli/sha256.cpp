@@ -96,10 +96,8 @@ void Sha256::Compress(const std::uint8_t* block) {
   state_[7] += h;
 }
 
-std::array<char, 65> Sha256Hex(const std::uint8_t* data, std::size_t length) {
-  Sha256 hash;
-  hash.Update(data, length);
-  const auto digest = hash.Finish();
+std::array<char, 65> Sha256::FinishHex() {
+  const auto digest = Finish();
   static constexpr char kDigits[] = "0123456789abcdef";
   std::array<char, 65> text{};
   for (std::size_t i = 0; i < digest.size(); ++i) {
@@ -108,6 +106,12 @@ std::array<char, 65> Sha256Hex(const std::uint8_t* data, std::size_t length) {
   }
   text[64] = '\0';
   return text;
+}
+
+std::array<char, 65> Sha256Hex(const std::uint8_t* data, std::size_t length) {
+  Sha256 hash;
+  hash.Update(data, length);
+  return hash.FinishHex();
 }
 
 }  // namespace tarnwick::cli

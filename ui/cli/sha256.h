@@ -13,6 +13,8 @@ class Sha256 {
   Sha256();
   void Update(const std::uint8_t* data, std::size_t length);
   std::array<std::uint8_t, 32> Finish();
+  // The digest as 64 lower-case hex digits and a terminating zero.
+  std::array<char, 65> FinishHex();
 
  private:
   void Compress(const std::uint8_t* block);

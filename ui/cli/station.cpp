@@ -334,7 +334,8 @@ void PortRun::ResolveTargets() {
 }
 
 bool PortRun::StillTheNamedDevice() const {
-  return StillNamed(targets_[scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1)]);
+  const PortTarget* target = current();
+  return target != nullptr && StillNamed(*target);
 }
 
 void PortRun::Interrupt(SteadyTime now) {
