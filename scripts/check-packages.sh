@@ -143,12 +143,12 @@ for bits in 64 32; do
   done
   # The desktop program answers in a box: the test driver reads and closes it.
   build=$PWD/build/windows-x$([[ $bits == 64 ]] && echo 64 || echo 86)
-  driver=$build/tests/win32/tarnwick_ui_driver.exe
+  driver=$build/tests/ui/win32/tarnwick_ui_driver.exe
   if [[ ! -f $driver && -f $build/CMakeCache.txt ]]; then
     cmake --build "$build" --target tarnwick_ui_driver >/dev/null
   fi
   if [[ -f $driver ]]; then
-    bash tests/win32/ui-run.sh "$wine_run" "$wine_prefix" /bin/false /bin/false "$dir/tarnwick.exe" "$driver" 0 \
+    bash tests/ui/win32/ui-run.sh "$wine_run" "$wine_prefix" /bin/false /bin/false "$dir/tarnwick.exe" "$driver" 0 \
       command-line > "$work/box.txt" 2>&1 || { cat "$work/box.txt"; fail "tarnwick.exe from the archive"; }
     grep -q -- '--version: exit status 0' "$work/box.txt" || fail "tarnwick.exe --version"
     pass "the $bits-bit programs answer --version under Wine (tarnwick.exe in its box)"

@@ -11,8 +11,8 @@
 # success box shows.
 set -euo pipefail
 wine_run=$1 prefix=$2 device=$3 pack=$4 program=$5 driver=$6 length=$7 mode=${8:-}
-source "$(dirname "$0")/com-ports.sh"
-source "$(dirname "$0")/display.sh"
+source "$(dirname "$0")/../../support/wine/com-ports.sh"
+source "$(dirname "$0")/../../support/wine/display.sh"
 
 work=$(mktemp -d)
 xvfb_pid= device_pid= program_pid=

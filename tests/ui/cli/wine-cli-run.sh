@@ -5,7 +5,7 @@
 #   wine-cli-run.sh WINE_RUN PREFIX DEVICE PACK TARNWICK-CLI.exe
 set -euo pipefail
 wine_run=$1 prefix=$2 device=$3 pack=$4 cli=$5
-source "$(dirname "$0")/../win32/com-ports.sh"
+source "$(dirname "$0")/../../support/wine/com-ports.sh"
 
 work=$(mktemp -d)
 device_pid=

@@ -9,7 +9,7 @@ set -euo pipefail
 wine_run=$1 prefix=$2 device=$3 pack=$4 program=$5 length=$6 baud=$7 tick_ms=$8 mode=${9:-}
 device_options=()
 [[ $mode == lost ]] && device_options=(--hang-up-after 3)
-source "$(dirname "$0")/com-ports.sh"
+source "$(dirname "$0")/../../support/wine/com-ports.sh"
 
 work=$(mktemp -d)
 device_pid=

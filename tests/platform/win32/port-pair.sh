@@ -5,7 +5,7 @@
 set -euo pipefail
 wine_run=$1 prefix=$2
 shift 2
-source "$(dirname "$0")/com-ports.sh"
+source "$(dirname "$0")/../../support/wine/com-ports.sh"
 
 work=$(mktemp -d)
 relay_pid=
