@@ -8,8 +8,9 @@
 namespace tarnwick {
 
 namespace {
-// Room for the longest status text: "Programming...    100% Done  ".
-constexpr std::size_t kStatusBufferSize = 64;
+// Room for the longest status text: "Programming...    100% Done  ", or a
+// port's name in "Connect %s %s" (a name longer than a path may be is cut).
+constexpr std::size_t kStatusBufferSize = 4200;
 }  // namespace
 
 void ProgrammerEngine::OnInitDialog() {
@@ -158,11 +159,12 @@ ScanResult ProgrammerEngine::StepConnection() {
   switch (static_cast<std::uint32_t>(state_.connectStep)) {
     case StepFirstPort:
       portIndex_ = 0;
+      if (portNames_.empty()) return ScanAllPortsFailed;
       state_.connectStep = StepOpenPort;
       return ScanRunning;
 
     case StepOpenPort: {
-      const char* portName = kPortNames[portIndex_];
+      const char* portName = portNames_[portIndex_];
       // A port that opens but refuses the line settings cannot be used
       // either: closed again, it fails as one that did not open. The reason
       // is read before the close.
@@ -203,7 +205,7 @@ ScanResult ProgrammerEngine::StepConnection() {
       }
       if (probeAttempts_ % kHandshakeInterval == 0) link_.SendHandshake();
       char text[kStatusBufferSize];
-      std::snprintf(text, sizeof text, "Connect %s %s", kPortNames[portIndex_],
+      std::snprintf(text, sizeof text, "Connect %s %s", portNames_[portIndex_],
                     kSpinnerGlyphs[probeAttempts_ % kSpinnerGlyphs.size()]);
       window_.SetStatusText(text);
       ++probeAttempts_;
@@ -216,7 +218,7 @@ ScanResult ProgrammerEngine::StepConnection() {
     }
 
     case StepNextPort:
-      if (portIndex_ >= kPortNames.size() - 1) return ScanAllPortsFailed;
+      if (portIndex_ + 1 >= portNames_.size()) return ScanAllPortsFailed;
       ++portIndex_;
       state_.connectStep = StepOpenPort;
       return ScanRunning;
@@ -258,7 +260,7 @@ void ProgrammerEngine::DispatchPacket() {
     // device's next frame, or the stall bound, ends the run.
     if (!DeviceChecksumHolds(state_)) {
       if (droppedResults_ < UINT32_MAX) ++droppedResults_;
-      char text[kStatusBufferSize * 2];
+      char text[160];
       std::snprintf(text, sizeof text, kTextResultDroppedFormat, droppedResults_);
       window_.SetStatusDetail(text);
       return;
@@ -365,7 +367,7 @@ void ProgrammerEngine::EndRunOnLostPort() {
   window_.SetStatusDetail(link_.LastOpenError());
   link_.ClosePort();
   char text[kStatusBufferSize];
-  std::snprintf(text, sizeof text, kTextPortLostFormat, kPortNames[portIndex_]);
+  std::snprintf(text, sizeof text, kTextPortLostFormat, portNames_[portIndex_]);
   window_.ShowMessage(text, MessageIcon::Exclamation);
   window_.EnableControl(IdProgram, true);
   window_.EnableControl(IdStop, false);

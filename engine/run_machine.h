@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "frame_codec.h"
@@ -42,6 +43,7 @@ inline constexpr int kResultNone = 0;
 inline constexpr int kResultSuccess = 1;
 inline constexpr int kResultFailure = 2;
 
+// The ports the dialog scans, by the names its operator knows them by.
 inline constexpr std::array<const char*, 4> kPortNames = {"COM1", "COM2", "COM3", "COM4"};
 inline constexpr std::uint32_t kProbeLimit = 100;
 inline constexpr std::uint32_t kHandshakeInterval = 5;
@@ -70,14 +72,17 @@ inline constexpr const char* kTextStalled =
 inline constexpr const char* kTextResultDroppedFormat =
     "A result from the device arrived damaged (checksum wrong) and was ignored (%u in this run).";
 
-// How the last run ended, for front ends that must act on it without reading
-// message texts.
+// How a run ended, for every front end, which acts on it without reading
+// message texts. The engine itself ends runs in the first four ways; a
+// station that bounds a run's silence or is stopped ends them in the others.
 enum class RunOutcome {
   None,         // no run has ended yet (or one is going on)
   Success,      // the device reported status 0
-  Failure,      // the device reported a non-zero status (the run goes on)
+  Failure,      // the device reported a non-zero status
   NoDevice,     // the scan found no device on any port
   PortLost,     // the port failed during the run
+  Stalled,      // the run stopped moving on for longer than its owner allows
+  Interrupted,  // the run's owner ended it (Ctrl-C, a failed record)
 };
 
 // One per process: owns the run's record, the serial link and the scan
@@ -88,6 +93,12 @@ class ProgrammerEngine {
       : link_(port), window_(window), imageFile_(imageFile) {}
   ProgrammerEngine(const ProgrammerEngine&) = delete;
   ProgrammerEngine& operator=(const ProgrammerEngine&) = delete;
+
+  // The ports the scan opens, in order, by the names its texts show them by
+  // ("COM1", "/dev/ttyUSB0"): COM1 to COM4 unless the owner says otherwise.
+  // The owner keeps the names alive and changes them only between runs.
+  void SetPortNames(std::span<const char* const> names) { portNames_ = names; }
+  std::span<const char* const> portNames() const { return portNames_; }
 
   // The dialog's initialisation: zeroes the run's state, disables Program and Stop.
   void OnInitDialog();
@@ -137,6 +148,7 @@ class ProgrammerEngine {
   void EndRunOnLostPort();
   ProgrammerState state_;
   SerialLink link_;
+  std::span<const char* const> portNames_{kPortNames};
   WindowOps& window_;
   ImageFile& imageFile_;
   FrameParser parser_;

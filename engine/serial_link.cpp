@@ -16,15 +16,8 @@ bool SerialLink::OpenPort(const char* portName) {
 
 bool SerialLink::ConfigurePort() { return open_ && port_.Configure(); }
 
-void SerialLink::SendFrame(WriteChannel channel, const std::uint8_t* frame, std::size_t length) {
+void SerialLink::SendFrame(WriteChannel /*channel*/, const std::uint8_t* frame, std::size_t length) {
   if (!open_ || failed_) return;
-  const auto count = static_cast<std::uint32_t>(length);
-  if (channel == WriteChannel::Block) {
-    blockBytesWritten_ = count;
-  } else {
-    handshakeBytesWritten_ = count;
-  }
-
   FlushPending();
   if (failed_) return;  // found gone while the queue went out
   std::size_t taken = 0;
@@ -49,11 +42,10 @@ std::uint32_t SerialLink::PollReceive(ProgrammerState& state) {
   FlushPending();
   if (failed_) return 0;
   const std::size_t waiting = std::min(port_.BytesWaiting(), kMaxPollBytes);
-  bytesRead_ = static_cast<std::uint32_t>(waiting);
-  if (waiting != 0) bytesRead_ = static_cast<std::uint32_t>(port_.Read(state.rxBytes.data(), waiting));
+  const std::size_t read = waiting != 0 ? port_.Read(state.rxBytes.data(), waiting) : 0;
   // Bytes read before the port failed are still the device's; they count.
   if (port_.HasFailed()) MarkFailed();
-  return bytesRead_;
+  return static_cast<std::uint32_t>(read);
 }
 
 void SerialLink::ClosePort() {

@@ -24,7 +24,7 @@ class SerialLink {
   SerialLink(const SerialLink&) = delete;
   SerialLink& operator=(const SerialLink&) = delete;
 
-  // Opens a port by its operator name ("COM1" to "COM4"). Does not close a
+  // Opens a port by the name the scan knows it by. Does not close a
   // port that is still open; the caller closes each before moving on.
   bool OpenPort(const char* portName);
   // Sets the open port's line. False when it is not open or refused the
@@ -64,9 +64,6 @@ class SerialLink {
   bool open_ = false;
   bool failed_ = false;
   std::array<std::uint8_t, kFrameBufferSize> handshakeFrame_{};
-  std::uint32_t blockBytesWritten_ = 0;
-  std::uint32_t handshakeBytesWritten_ = 0;
-  std::uint32_t bytesRead_ = 0;
 
   // Ring buffer of bytes handed to the link but not yet taken by the port.
   std::array<std::uint8_t, kSendQueueSize> pending_{};

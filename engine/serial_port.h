@@ -7,11 +7,32 @@
 
 namespace tarnwick {
 
+// What kind of failure a port's last error was, so that its owner can advise
+// and decide without reading the system's words.
+enum class PortErrorKind {
+  None,              // no error
+  NotFound,          // nothing by that name
+  PermissionDenied,  // this user may not open it
+  InUse,             // another program holds it
+  NotATerminal,      // it opened, but it is no serial port
+  Gone,              // the device behind the open port went away
+  Other,
+};
+
+struct PortError {
+  PortErrorKind kind = PortErrorKind::None;
+  long code = 0;       // the system's own code (errno, GetLastError()); 0 when none
+  long holderPid = 0;  // InUse: the process that holds the port, where known
+  // InUse: that process's name, where known; owned by the port, valid until
+  // its next call.
+  const char* holderName = "";
+};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  // Opens the port the operator knows as `portName` ("COM1" to "COM4") for
+  // Opens the port the scan knows as `portName` ("COM1", "/dev/ttyUSB0") for
   // reading and writing, exclusively and without blocking. False when it does
   // not exist, cannot be opened, or another program holds it. The port's
   // settings as they were found are kept, and Close gives them back.
@@ -50,6 +71,8 @@ class SerialPort {
   // Why the last Open or Configure failed, or why the port failed, in the
   // operating system's words; empty if unknown.
   virtual const char* LastError() const { return ""; }
+  // The kind and code of that error; kind None when there is none.
+  virtual PortError LastPortError() const { return {}; }
 };
 
 }  // namespace tarnwick

@@ -21,8 +21,8 @@
 namespace {
 
 using tarnwick::cli::CommandLine;
-using tarnwick::cli::PortArgument;
-using tarnwick::cli::PortArgumentKind;
+using tarnwick::PortArgument;
+using tarnwick::PortArgumentKind;
 using tarnwick::fuzz::Check;
 
 

@@ -30,7 +30,7 @@ struct Machine {
     tree.accessError = [](const std::string&) { return 0; };
   }
   tarnwick::testing::FakeMachine machine;
-  tarnwick::cli::DeviceTree tree;
+  tarnwick::DeviceTree tree;
   tarnwick::fuzz::RecordFile records;
 };
 
@@ -42,11 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Machine machine;
   const std::vector<std::string> arguments = tarnwick::fuzz::SplitArguments(data, size);
   if (arguments.size() > 16) return 0;  // more says nothing new, and slowly
-  std::vector<tarnwick::cli::PortTarget> targets;
+  std::vector<tarnwick::PortTarget> targets;
   std::string error;
   bool resolved = false;
   try {
-    resolved = tarnwick::cli::ResolvePorts(arguments, machine.tree, targets, error);
+    resolved = tarnwick::ResolvePorts(arguments, machine.tree, targets, error);
   } catch (const std::exception&) {
     tarnwick::fuzz::Fail("ResolvePorts threw");
   }

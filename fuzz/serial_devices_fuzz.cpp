@@ -61,7 +61,7 @@ void WriteRaw(const fs::path& file, const std::string& content) {
 }
 
 // The device as `ports --json` lists it.
-nlohmann::json PortsLine(const tarnwick::cli::SerialDevice& device) {
+nlohmann::json PortsLine(const tarnwick::SerialDevice& device) {
   tarnwick::cli::JsonLine line;
   tarnwick::cli::DeviceFields(line, device);
   const nlohmann::json parsed = nlohmann::json::parse(line.Finish(), nullptr, /*allow_exceptions=*/false);
@@ -93,14 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WriteRaw(usbDevice / "idVendor", vendorId);
   WriteRaw(usbDevice / "idProduct", productId);
 
-  tarnwick::cli::DeviceTree tree{machine.dev(), machine.sys(), [](const std::string&) { return 0; }};
-  std::vector<tarnwick::cli::SerialDevice> devices;
-  std::vector<tarnwick::cli::PortTarget> targets;
+  tarnwick::DeviceTree tree{machine.dev(), machine.sys(), [](const std::string&) { return 0; }};
+  std::vector<tarnwick::SerialDevice> devices;
+  std::vector<tarnwick::PortTarget> targets;
   std::string error;
   const std::string byIdPath = machine.Path("serial/by-id/" + byIdName);
   try {
-    devices = tarnwick::cli::ListSerialDevices(tree);
-    Check(tarnwick::cli::ResolvePorts({byIdPath}, tree, targets, error), "the stable name's path was refused");
+    devices = tarnwick::ListSerialDevices(tree);
+    Check(tarnwick::ResolvePorts({byIdPath}, tree, targets, error), "the stable name's path was refused");
   } catch (const std::exception&) {
     tarnwick::fuzz::Fail("reading the devices threw");
   }

@@ -20,6 +20,7 @@
 #include "fake_machine.h"
 #include "json_line.h"
 #include "routed_port.h"
+#include "permission_hint.h"
 #include "serial_devices.h"
 #include "sha256.h"
 

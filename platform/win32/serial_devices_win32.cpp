@@ -12,7 +12,7 @@
 #include "win32_image_file.h"
 #include "win32_serial_port.h"
 
-namespace tarnwick::cli {
+namespace tarnwick {
 namespace {
 
 // "\\.\COMn": the only form CreateFile takes for COM10 and above.
@@ -69,7 +69,6 @@ bool ComMapping(const DeviceTree&, const std::vector<std::string>& mappings, std
   return true;
 }
 
-std::string PermissionAdvice(const std::string&, int) { return {}; }
 
 std::vector<PortTarget> DefaultScanPorts(const DeviceTree&) {
   std::vector<PortTarget> targets;
@@ -150,4 +149,4 @@ std::string OpenAdvice(const std::string&, const char*) {
          "(\"tarnwick-cli ports\" lists them)";
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick

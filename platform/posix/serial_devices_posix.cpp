@@ -20,7 +20,7 @@
 #include "port_map.h"
 #include "serial_devices.h"
 
-namespace tarnwick::cli {
+namespace tarnwick {
 namespace {
 
 namespace fs = std::filesystem;
@@ -222,7 +222,6 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
 
 }  // namespace
 
-std::string PermissionAdvice(const std::string& path, int error) { return tarnwick::PermissionAdvice(path, error); }
 
 std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree) {
   std::vector<std::string> names = NumberedDevices(tree.devRoot, "ttyUSB");
@@ -336,12 +335,12 @@ bool StillNamed(const PortTarget& target) {
   return target.sysDevice.empty() || UsbSerialIs(target.sysDevice.c_str(), target.usbSerial);
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick
 
 #include "posix_image_file.h"
 #include "posix_serial_port.h"
 
-namespace tarnwick::cli {
+namespace tarnwick {
 
 std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
                                               std::array<std::string, 4>& openAs) {
@@ -361,4 +360,4 @@ std::string OpenAdvice(const std::string& path, const char* /*reason*/) {
          "(\"tarnwick-cli ports\" lists them)";
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-namespace tarnwick::cli {
+namespace tarnwick {
 namespace {
 
 bool ParseNumber(std::string_view digits, unsigned base, unsigned& value) {
@@ -84,4 +84,4 @@ PortArgument ParsePortArgument(const std::string& text, std::string& error) {
   return parsed;
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick

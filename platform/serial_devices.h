@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnwick::cli {
+namespace tarnwick {
 
 // Where the machine's devices are described; tests point these at a fake tree.
 struct DeviceTree {
@@ -42,10 +42,6 @@ std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree);
 // applied (on Windows the names themselves). False and `error` on a bad argument.
 bool ComMapping(const DeviceTree& tree, const std::vector<std::string>& mappings,
                 std::array<std::string, 4>& devices, std::string& error);
-
-// For a port that cannot be opened: what the user must do when the reason is
-// missing permission (the group that owns the device), else empty.
-std::string PermissionAdvice(const std::string& path, int error);
 
 // A port to try: the name the user knows it by and what is opened.
 struct PortTarget {
@@ -104,7 +100,7 @@ bool StillNamed(const PortTarget& target);
 // COM1 to COM4, as the dialog scans them.
 std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree);
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick
 
 // Platform parts the runs are built from.
 #include <memory>
@@ -112,7 +108,7 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree);
 #include "image_file.h"
 #include "serial_port.h"
 
-namespace tarnwick::cli {
+namespace tarnwick {
 
 // The platform's serial port for an engine whose COM(k+1) is `devices[k]`
 // (empty: none), and the name the engine's port must be opened by for each.
@@ -124,4 +120,4 @@ std::unique_ptr<ImageFile> MakeImageFile();
 // system's words): permission, a device that is not there, another program.
 std::string OpenAdvice(const std::string& path, const char* reason);
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick
