@@ -1,6 +1,7 @@
 #include "serial_devices.h"
 
 #include <charconv>
+#include <string>
 #include <string_view>
 
 namespace tarnwick {
@@ -10,15 +11,6 @@ bool ParseNumber(std::string_view digits, unsigned base, unsigned& value) {
   if (digits.empty()) return false;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, static_cast<int>(base));
   return error == std::errc() && end == digits.data() + digits.size();
-}
-
-// "COMn" with n from 1 up, any letter case.
-bool ParseComName(std::string_view text, unsigned& number) {
-  if (text.size() < 4) return false;
-  for (std::size_t i = 0; i < 3; ++i) {
-    if ((text[i] & ~0x20) != "COM"[i]) return false;
-  }
-  return ParseNumber(text.substr(3), 10, number) && number >= 1 && text[3] != '0';
 }
 
 // "COM" and digits, or "COM" alone: what stands before the '=' of a COMn=PATH.
@@ -32,6 +24,28 @@ bool LooksLikeComName(std::string_view text) {
 
 }  // namespace
 
+unsigned ComNumber(std::string_view text) {
+  if (text.size() < 4) return 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((text[i] & ~0x20) != "COM"[i]) return 0;
+  }
+  unsigned number = 0;
+  return ParseNumber(text.substr(3), 10, number) && number >= 1 && text[3] != '0' ? number : 0;
+}
+
+std::string Printable(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
+}
+
+std::string BadPortMapping(std::string_view argument, unsigned highest) {
+  return "bad port mapping \"" + Printable(argument) + "\": expected COMn=DEVICE with n from 1 to " +
+         std::to_string(highest);
+}
+
 PortArgument ParsePortArgument(const std::string& text, std::string& error) {
   PortArgument parsed;
   parsed.text = text;
@@ -40,15 +54,17 @@ PortArgument ParsePortArgument(const std::string& text, std::string& error) {
   // serial numbers may hold one.
   const std::size_t equals = view.find('=');
   if (equals != std::string_view::npos && LooksLikeComName(view.substr(0, equals))) {
-    if (ParseComName(view.substr(0, equals), parsed.comNumber) && equals + 1 < view.size()) {
+    parsed.comNumber = ComNumber(view.substr(0, equals));
+    if (parsed.comNumber != 0 && equals + 1 < view.size()) {
       parsed.kind = PortArgumentKind::ComMapping;
       parsed.path = text.substr(equals + 1);
       return parsed;
     }
-    error = "\"" + text + "\" is not a port mapping: expected COMn=PATH";
+    error = "\"" + Printable(text) + "\" is not a port mapping: expected COMn=PATH";
     return parsed;
   }
-  if (ParseComName(view, parsed.comNumber)) {
+  parsed.comNumber = ComNumber(view);
+  if (parsed.comNumber != 0) {
     parsed.kind = PortArgumentKind::ComName;
     return parsed;
   }
@@ -67,7 +83,7 @@ PortArgument ParsePortArgument(const std::string& text, std::string& error) {
       if (second != std::string_view::npos) parsed.serial = std::string(rest.substr(second + 1));
       return parsed;
     }
-    error = "\"" + text + "\" is not a USB adapter: expected usb:VID:PID or usb:VID:PID:SERIAL (IDs in hex)";
+    error = "\"" + Printable(text) + "\" is not a USB adapter: expected usb:VID:PID or usb:VID:PID:SERIAL (IDs in hex)";
     return parsed;
   }
   if (view.find('/') != std::string_view::npos || view.find('\\') != std::string_view::npos) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick {
@@ -72,6 +73,14 @@ struct PortArgument {
   std::string serial;       // UsbId, optional
 };
 
+// "COMn" with n from 1 up, in any letter case: n; 0 when `text` is none.
+// The one reading of a COM name, in every program.
+unsigned ComNumber(std::string_view text);
+// `text` as it may stand in a one-line message: control characters show as '?'.
+std::string Printable(std::string_view text);
+// The message for an argument that is no COMn=DEVICE with n from 1 to `highest`.
+std::string BadPortMapping(std::string_view argument, unsigned highest);
+
 // The kind of one PORT argument; Invalid with `error` set when it is none.
 PortArgument ParsePortArgument(const std::string& text, std::string& error);
 
@@ -110,14 +119,13 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree);
 
 namespace tarnwick {
 
-// The platform's serial port for an engine whose COM(k+1) is `devices[k]`
-// (empty: none), and the name the engine's port must be opened by for each.
-std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
-                                              std::array<std::string, 4>& openAs);
+// The platform's serial port. It opens the names it is given as they stand:
+// device paths, and on Windows COM names ("COM12") as well.
+std::unique_ptr<SerialPort> MakeSerialPort();
 std::unique_ptr<ImageFile> MakeImageFile();
 
-// What to check when `path` could not be opened (`reason` in the operating
-// system's words): permission, a device that is not there, another program.
-std::string OpenAdvice(const std::string& path, const char* reason);
+// What to do about `path`, which could not be opened for `error`: join the
+// group that owns it, plug the adapter in, close the program that holds it...
+std::string OpenAdvice(const std::string& path, const PortError& error);
 
 }  // namespace tarnwick

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <utility>
 
+#include "serial_devices.h"
+
 namespace tarnwick {
 namespace {
 
@@ -27,18 +29,9 @@ std::optional<unsigned> NumberAfter(std::string_view name, std::string_view pref
 
 // "COMn" with n from 1 to 4 gives index n - 1.
 std::optional<std::size_t> PortIndex(std::string_view portName) {
-  const auto number = NumberAfter(portName, "COM");
-  if (!number || *number < 1 || *number > kPortNameCount || portName.size() != 4) return std::nullopt;
-  return *number - 1;
-}
-
-// The argument as it can stand in a one-line message.
-std::string Printable(std::string_view argument) {
-  std::string text(argument);
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return text;
+  const unsigned number = ComNumber(portName);
+  if (number < 1 || number > kPortNameCount) return std::nullopt;
+  return number - 1;
 }
 
 }  // namespace
@@ -84,13 +77,13 @@ bool PortMap::ApplyArguments(const std::vector<std::string>& arguments, std::str
   // Checked in full before any entry changes, so a bad argument changes nothing.
   auto updated = devices;
   for (const std::string& argument : arguments) {
-    const std::size_t equals = argument.find('=');
-    const auto index = PortIndex(std::string_view(argument).substr(0, equals));
-    if (equals == std::string::npos || !index || equals + 1 == argument.size()) {
-      error = "bad port mapping \"" + Printable(argument) + "\": expected COMn=DEVICE with n from 1 to 4";
+    std::string ignored;
+    const PortArgument parsed = ParsePortArgument(argument, ignored);
+    if (parsed.kind != PortArgumentKind::ComMapping || parsed.comNumber > kPortNameCount) {
+      error = BadPortMapping(argument, kPortNameCount);
       return false;
     }
-    updated[*index] = argument.substr(equals + 1);
+    updated[parsed.comNumber - 1] = parsed.path;
   }
   devices = std::move(updated);
   return true;

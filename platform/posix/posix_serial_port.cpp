@@ -1,4 +1,5 @@
 #include "posix_serial_port.h"
+#include "serial_devices.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -34,7 +35,9 @@ bool PosixSerialPort::Open(const char* portName) {
   Close();  // never leak a descriptor, whatever the caller did before
   failed_ = false;
   const char* name = portName != nullptr ? portName : "";
-  const std::string& path = map_.DeviceFor(name);
+  // The operator's COM names go through the map; anything else is a path.
+  const bool comName = ComNumber(name) != 0;
+  const std::string path = comName ? map_.DeviceFor(name) : std::string(name);
   if (path.empty()) {
     lastError_ = std::string("no serial device is mapped to ") + name;
     return false;

@@ -120,7 +120,7 @@ bool AbsentPath(const std::string& path, Absent absent, PortTarget& target) {
   std::error_code error;
   if (absent != Absent::Wait || fs::exists(path, error)) return false;
   target.path.clear();
-  target.missing = "nothing at " + path + ": is the adapter plugged in?";
+  target.missing = "nothing at " + Printable(path) + ": is the adapter plugged in?";
   return true;
 }
 
@@ -139,7 +139,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       return false;
     case PortArgumentKind::ComName:
       if (parsed.comNumber > discovered.devices.size()) {
-        error = "\"" + argument + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
+        error = "\"" + Printable(argument) + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
                 "a /dev/serial/by-id name or usb:VID:PID)";
         return false;
       }
@@ -150,7 +150,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       break;
     case PortArgumentKind::ComMapping:
       if (parsed.comNumber > discovered.devices.size()) {
-        error = "bad port mapping \"" + argument + "\": expected COMn=DEVICE with n from 1 to 4";
+        error = BadPortMapping(argument, static_cast<unsigned>(discovered.devices.size()));
         return false;
       }
       target.label = "COM" + std::to_string(parsed.comNumber);
@@ -163,11 +163,11 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       std::error_code missing;
       if (!fs::exists(link, missing)) {
         if (absent == Absent::Error) {
-          error = "\"" + argument + "\" is neither a port name nor a device under " +
+          error = "\"" + Printable(argument) + "\" is neither a port name nor a device under " +
                   (fs::path(tree.devRoot) / "serial" / "by-id").string();
           return false;
         }
-        target.missing = "no adapter is plugged in under that name (nothing at " + link.string() + ")";
+        target.missing = "no adapter is plugged in under that name (nothing at " + Printable(link.string()) + ")";
         break;
       }
       target.path = Canonical(link).string();
@@ -342,22 +342,29 @@ bool StillNamed(const PortTarget& target) {
 
 namespace tarnwick {
 
-std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
-                                              std::array<std::string, 4>& openAs) {
-  PortMap map;
-  map.devices = devices;
-  for (std::size_t i = 0; i < devices.size(); ++i) openAs[i] = devices[i].empty() ? "" : "COM" + std::to_string(i + 1);
-  return std::make_unique<PosixSerialPort>(map);
-}
+std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<PosixSerialPort>(PortMap{}); }
 
 std::unique_ptr<ImageFile> MakeImageFile() { return std::make_unique<PosixImageFile>(); }
 
-std::string OpenAdvice(const std::string& path, const char* /*reason*/) {
-  const int error = ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-  if (const std::string advice = PermissionAdvice(path, error); !advice.empty()) return advice;
-  if (error == ENOENT) return "the device is not there: is the adapter plugged in? \"tarnwick-cli ports\" lists the ports present";
-  return "if another program holds the port, close it; otherwise check that this is the port the device is on "
-         "(\"tarnwick-cli ports\" lists them)";
+std::string OpenAdvice(const std::string& path, const PortError& error) {
+  constexpr const char* kListThem = "\"tarnwick-cli ports\" lists the ports present";
+  switch (error.kind) {
+    case PortErrorKind::PermissionDenied:
+      if (std::string advice = PermissionAdvice(path, static_cast<int>(error.code)); !advice.empty()) return advice;
+      return "your user may not open it";
+    case PortErrorKind::NotFound:
+      return std::string("the device is not there: is the adapter plugged in? ") + kListThem;
+    case PortErrorKind::InUse:
+      return "close the program that holds it, or choose another port";
+    case PortErrorKind::NotATerminal:
+      return std::string("it is no serial port: check the name; ") + kListThem;
+    case PortErrorKind::Gone:
+      return "the device went away: check the adapter and its cable";
+    case PortErrorKind::None:
+    case PortErrorKind::Other:
+      break;
+  }
+  return "check that this is the port the device is on (\"tarnwick-cli ports\" lists them)";
 }
 
 }  // namespace tarnwick

@@ -18,12 +18,6 @@ namespace {
 // "\\.\COMn": the only form CreateFile takes for COM10 and above.
 std::string DevicePath(const std::string& comName) { return "\\\\.\\" + comName; }
 
-unsigned ComNumber(const std::string& name) {
-  unsigned number = 0;
-  if (name.size() > 3) std::from_chars(name.data() + 3, name.data() + name.size(), number);
-  return number;
-}
-
 }  // namespace
 
 std::vector<SerialDevice> ListSerialDevices(const DeviceTree&) {
@@ -61,7 +55,7 @@ bool ComMapping(const DeviceTree&, const std::vector<std::string>& mappings, std
   for (const std::string& mapping : mappings) {
     const PortArgument parsed = ParsePortArgument(mapping, error);
     if (parsed.kind != PortArgumentKind::ComMapping || parsed.comNumber > devices.size()) {
-      error = "bad port mapping \"" + mapping + "\": expected COMn=DEVICE with n from 1 to 4";
+      error = BadPortMapping(mapping, static_cast<unsigned>(devices.size()));
       return false;
     }
     devices[parsed.comNumber - 1] = parsed.path;
@@ -97,7 +91,7 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, 
         return false;
       case PortArgumentKind::ComName:
         target.label = "COM" + std::to_string(parsed.comNumber);
-        target.path = DevicePath(target.label);
+        target.path = target.label;
         break;
       case PortArgumentKind::ComMapping: {
         target.label = "COM" + std::to_string(parsed.comNumber);
@@ -105,7 +99,7 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, 
         std::string ignored;
         const PortArgument mapped = ParsePortArgument(parsed.path, ignored);
         number = mapped.kind == PortArgumentKind::ComName ? mapped.comNumber : 0;
-        target.path = number != 0 ? DevicePath("COM" + std::to_string(number)) : parsed.path;
+        target.path = number != 0 ? "COM" + std::to_string(number) : parsed.path;
         break;
       }
       case PortArgumentKind::Path:
@@ -113,7 +107,7 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, 
         break;
       case PortArgumentKind::ById:
       case PortArgumentKind::UsbId:
-        error = "\"" + argument + "\": on Windows a port is COMn or a device path such as \\\\.\\COM12";
+        error = "\"" + Printable(argument) + "\": on Windows a port is COMn or a device path such as \\\\.\\COM12";
         return false;
     }
     resolved.push_back(std::move(target));
@@ -136,17 +130,26 @@ void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
 
 bool StillNamed(const PortTarget& target) { return !target.path.empty(); }
 
-std::unique_ptr<SerialPort> MakeSerialBackend(const std::array<std::string, 4>& devices,
-                                              std::array<std::string, 4>& openAs) {
-  openAs = devices;
-  return std::make_unique<win32::Win32SerialPort>();
-}
+std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<win32::Win32SerialPort>(); }
 
 std::unique_ptr<ImageFile> MakeImageFile() { return std::make_unique<win32::Win32ImageFile>(); }
 
-std::string OpenAdvice(const std::string&, const char*) {
-  return "if another program holds the port, close it; otherwise check that this is the port the device is on "
-         "(\"tarnwick-cli ports\" lists them)";
+std::string OpenAdvice(const std::string&, const PortError& error) {
+  switch (error.kind) {
+    case PortErrorKind::NotFound:
+      return "there is no such port: is the adapter plugged in? \"tarnwick-cli ports\" lists the ports present";
+    case PortErrorKind::InUse:
+      return "close the program that holds it, or choose another port";
+    case PortErrorKind::PermissionDenied:
+      return "another program may hold it, or your user may not open it";
+    case PortErrorKind::Gone:
+      return "the device went away: check the adapter and its cable";
+    case PortErrorKind::NotATerminal:
+    case PortErrorKind::None:
+    case PortErrorKind::Other:
+      break;
+  }
+  return "check that this is the port the device is on (\"tarnwick-cli ports\" lists them)";
 }
 
 }  // namespace tarnwick

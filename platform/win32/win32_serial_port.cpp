@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "serial_devices.h"
 #include "system_error_text.h"
 
 namespace tarnwick::win32 {
@@ -23,10 +24,17 @@ bool Win32SerialPort::Open(const char* portName) {
   Close();
   failed_ = false;
   lastError_[0] = '\0';
+  // A COM name goes through the device namespace ("\\.\COM12"), the only
+  // form CreateFile takes from COM10 up; COM1 to COM4 may be mapped elsewhere.
   const char* path = portName;
-  if (std::strlen(portName) == 4 && std::strncmp(portName, "COM", 3) == 0 && portName[3] >= '1' &&
-      portName[3] <= '4' && targets_[static_cast<std::size_t>(portName[3] - '1')][0] != '\0') {
-    path = targets_[static_cast<std::size_t>(portName[3] - '1')].data();
+  std::array<char, 32> comPath{};
+  if (const unsigned number = ComNumber(portName); number != 0) {
+    if (number <= targets_.size() && targets_[number - 1][0] != '\0') {
+      path = targets_[number - 1].data();
+    } else {
+      std::snprintf(comPath.data(), comPath.size(), "\\\\.\\COM%u", number);
+      path = comPath.data();
+    }
   }
   handle_ = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
