@@ -27,16 +27,17 @@
 
 #include "cli_options.h"
 #include "json_line.h"
-#include "output_queue.h"
 #include "ports_line.h"
 #include "reporter.h"
-#include "run_log.h"
 #include "serial_devices.h"
-#include "sha256.h"
+#include "standard_streams.h"
 #include "station.h"
 
 namespace tarnwick::cli {
 namespace {
+
+using station::LaneSettings;
+using station::Station;
 
 // Exit status of program.
 constexpr int kExitSuccess = 0;
@@ -117,63 +118,6 @@ void OpenMissingStandardStreams() {
 }
 #endif
 
-// The image as programmed and the file it came from. The engines hold the
-// bytes they loaded (descrambled: scrambled again here, they are the file's
-// own); the file is read once more, whole, for its size and digest, and must
-// begin with those bytes, or it changed in between and nothing is programmed.
-int DescribeImage(const std::string& path, const PortRun& run, ImageInfo& image) {
-  std::vector<std::uint8_t> loaded(run.imageData(), run.imageData() + run.imageLength());
-  ScrambleImage(loaded.data(), loaded.size());
-  image.path = path;
-  image.bytes = run.imageLength();
-  image.sha256 = Sha256Hex(loaded.data(), loaded.size());
-
-  const std::unique_ptr<ImageFile> file = MakeImageFile();
-  if (file->Open(path.c_str()) != ImageOpenStatus::Opened) {
-    std::fprintf(stderr, "tarnwick-cli: %s: cannot open it again to read it whole%s%s\n", path.c_str(),
-                 *file->LastError() != '\0' ? ": " : "", file->LastError());
-    return kExitImage;
-  }
-  Sha256 digest;
-  std::vector<std::uint8_t> chunk(1 << 16);
-  std::uint64_t total = 0;
-  bool same = true;
-  for (;;) {
-    const std::ptrdiff_t got = file->Read(chunk.data(), chunk.size());
-    if (got < 0) {
-      std::fprintf(stderr, "tarnwick-cli: %s: cannot read it: %s\n", path.c_str(), file->LastError());
-      return kExitImage;
-    }
-    if (got == 0) break;
-    const auto count = static_cast<std::size_t>(got);
-    if (total < loaded.size()) {
-      const std::size_t overlap = std::min<std::size_t>(count, loaded.size() - static_cast<std::size_t>(total));
-      same = same && std::memcmp(chunk.data(), loaded.data() + total, overlap) == 0;
-    }
-    digest.Update(chunk.data(), count);
-    total += count;
-  }
-  file->Close();
-  if (total == 0) {
-    std::fprintf(stderr, "tarnwick-cli: %s is empty (0 bytes): there is nothing to program\n", path.c_str());
-    return kExitImage;
-  }
-  const bool cut = loaded.size() == kMaxImageLength && total > kMaxImageLength;
-  if (!same || (total != loaded.size() && !cut)) {
-    std::fprintf(stderr, "tarnwick-cli: %s changed while it was read; nothing was programmed\n", path.c_str());
-    return kExitImage;
-  }
-  image.fileBytes = total;
-  image.fileSha256 = digest.FinishHex();
-  if (cut) {
-    std::fprintf(stderr,
-                 "tarnwick-cli: %s is %llu bytes, more than an image holds: only its first %u bytes are "
-                 "programmed\n",
-                 path.c_str(), static_cast<unsigned long long>(total), static_cast<unsigned>(kMaxImageLength));
-  }
-  return kExitSuccess;
-}
-
 // After the runs: says how many events were coalesced, then lets what is
 // still queued go out, waiting a few seconds at most for a slow reader.
 void FinishOutput(Reporter& reporter, StandardStreams& streams) {
@@ -181,43 +125,30 @@ void FinishOutput(Reporter& reporter, StandardStreams& streams) {
   streams.Finish(kOutputFlushLimit);
 }
 
-// Runs `runs` with one loop and reports them; the common part of program and station.
-struct Session {
-  std::vector<std::unique_ptr<PortRun>> runs;
-  ImageInfo image;
-  RunLog log;
-  bool logging = false;
-};
-
-int PrepareImage(Session& session, const std::string& imagePath) {
-  std::string message;
-  for (auto& run : session.runs) {
-    if (!run->Load(imagePath, message)) {
-      std::fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
-      return kExitImage;
-    }
-  }
-  return DescribeImage(imagePath, *session.runs.front(), session.image);
-}
-
-// Opened once the image is known to be good, so that a bad image leaves the
-// log as it was. A log that cannot be opened is a usage error; one that
-// cannot be written, a failed log.
-int OpenLog(Session& session, const std::string& path) {
-  if (path.empty()) return kExitSuccess;
+// The image goes into every lane; the log is opened only once the image is
+// known to be good, so that a bad image leaves the log as it was. A log that
+// cannot be opened is a usage error; one that cannot be written, a failed log.
+int Prepare(Station& station, const std::string& imagePath, const std::string& logPath) {
   std::string error;
-  if (session.log.Open(path, error)) return kExitSuccess;
+  std::string warning;
+  if (!station.LoadImage(imagePath, error, warning)) {
+    std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    return kExitImage;
+  }
+  if (!warning.empty()) std::fprintf(stderr, "tarnwick-cli: %s\n", warning.c_str());
+  if (logPath.empty() || station.OpenLog(logPath, error)) return kExitSuccess;
   std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-  return session.log.failed() ? kExitLog : kExitUsage;
+  return station.logFailed() ? kExitLog : kExitUsage;
 }
 
 // `trace`: where -v's frame trace goes.
-RunSettings SettingsFrom(const CommonOptions& options, bool loop, TraceSink& trace) {
-  RunSettings settings;
+LaneSettings SettingsFrom(const CommonOptions& options, bool loop, station::TraceSink& trace) {
+  LaneSettings settings;
   settings.trace = options.verbose ? &trace : nullptr;
   settings.stallTicks = static_cast<std::uint32_t>(options.stallTimeout * 1000.0 / kTimerPeriodMs + 0.5);
   if (settings.stallTicks == 0) settings.stallTicks = 1;
   settings.loop = loop;
+  settings.tree = options.tree;
   return settings;
 }
 
@@ -240,6 +171,39 @@ bool SplitArguments(const std::vector<std::string>& arguments, std::vector<std::
   return true;
 }
 
+// Ticks `station` until its runs end, showing them through `reporter`.
+void Run(Station& station, Reporter& reporter, StandardStreams& streams) {
+  reporter.Watch(station.lanes());
+  streams.Start();
+  CatchInterrupts();
+  RunLoop(station, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
+  runsEnded = true;
+}
+
+// Why no device answered, port by port, and what to check.
+void DescribeTriedPorts(const Lane& lane) {
+  const double silentSeconds = kProbeLimit * kTimerPeriodMs / 1000.0;
+  for (const station::TriedPort& tried : lane.TriedPorts()) {
+    const PortTarget& target = *tried.target;
+    std::string name = target.label;
+    if (!target.path.empty() && target.path != target.label) name += " (" + target.path + ")";
+    if (tried.open == nullptr) {
+      std::fprintf(stderr, "%s: %s\n", name.c_str(), target.missing.c_str());
+    } else if (!tried.open->tried) {
+      std::fprintf(stderr, "%s: not tried\n", name.c_str());
+    } else if (!tried.open->opened) {
+      std::fprintf(stderr, "%s: could not open it: %s; %s\n", name.c_str(), tried.open->error.data(),
+                   OpenAdvice(target.path, tried.open->kind).c_str());
+    } else {
+      std::fprintf(stderr,
+                   "%s: opened, but no device answered in %.0f s: check that the device has power, that the "
+                   "cable is plugged in at both ends, that the device is waiting for a host (reset it), or try "
+                   "another port\n",
+                   name.c_str(), silentSeconds);
+    }
+  }
+}
+
 int RunProgram(const CommonOptions& options, const std::vector<std::string>& arguments) {
   std::vector<std::string> portArguments;
   std::string imagePath;
@@ -255,39 +219,35 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
     }
   }
 
-  Session session;
-  const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(1);
-  Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
-  session.runs.push_back(std::make_unique<PortRun>(targets, SettingsFrom(options, false, reporter), reporter));
-  if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
-  if (const int status = OpenLog(session, options.logPath); status != kExitSuccess) return status;
-  PortRun& run = *session.runs.front();
-  reporter.Watch({&run});
-  streams.Start();
-  CatchInterrupts();
-  RunLoop({&run}, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
-  runsEnded = true;
+  ImageInfo image;
+  Reporter reporter(ReportingFrom(options, streams), std::chrono::steady_clock::now(), image);
+  Station station(SettingsFrom(options, false, reporter), reporter);
+  const Lane& lane = station.AddLane(targets);
+  if (const int status = Prepare(station, imagePath, options.logPath); status != kExitSuccess) return status;
+  image = station.image();
+  Run(station, reporter, streams);
   reporter.ClearLive();
   FinishOutput(reporter, streams);
 
-  if (reporter.logFailed()) return kExitLog;
-  switch (run.lastOutcome()) {
-    case Outcome::Success:
+  if (station.logFailed()) return kExitLog;
+  switch (lane.lastOutcome()) {
+    case RunOutcome::Success:
       return kExitSuccess;
-    case Outcome::Failure:
-      return kExitFailure;
-    case Outcome::NoDevice:
+    case RunOutcome::NoDevice:
       std::fprintf(stderr, "No device answered on %s:\n",
                    targets.size() == 1 ? "the port tried" : "any of the ports tried");
-      run.DescribeTriedPorts(stderr, kProbeLimit * kTimerPeriodMs / 1000.0);
+      DescribeTriedPorts(lane);
       return kExitNoDevice;
-    case Outcome::Stalled:
+    case RunOutcome::Stalled:
       return kExitStalled;
-    case Outcome::PortLost:
+    case RunOutcome::PortLost:
       return kExitPortLost;
-    case Outcome::Interrupted:
+    case RunOutcome::Interrupted:
       return kExitInterrupted;
+    case RunOutcome::Failure:
+    case RunOutcome::None:
+      break;
   }
   return kExitFailure;
 }
@@ -310,41 +270,30 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   std::set<std::string> paths;
   for (const PortTarget& target : targets) {
     if (target.path.empty() && !loop) {
-      std::fprintf(stderr, "tarnwick-cli station: %s: %s\n", target.label.c_str(), target.missing.c_str());
+      std::fprintf(stderr, "tarnwick-cli station: %s: %s\n", Printable(target.label).c_str(), target.missing.c_str());
       return kExitUsage;
     }
     const std::string& named = target.path.empty() ? target.argument : target.path;
     if (!paths.insert(named).second) {
-      std::fprintf(stderr, "tarnwick-cli station: %s is named twice\n", named.c_str());
+      std::fprintf(stderr, "tarnwick-cli station: %s is named twice\n", Printable(named).c_str());
       return kExitUsage;
     }
   }
 
-  Session session;
-  const auto start = std::chrono::steady_clock::now();
   StandardStreams streams(targets.size());
-  Reporter reporter(ReportingFrom(options, streams), start, session.image, options.logPath.empty() ? nullptr : &session.log);
-  RunSettings settings = SettingsFrom(options, loop, reporter);
-  settings.tree = options.tree;
-  for (const PortTarget& target : targets) {
-    session.runs.push_back(std::make_unique<PortRun>(std::vector<PortTarget>{target}, settings, reporter));
-  }
-  if (const int status = PrepareImage(session, imagePath); status != kExitSuccess) return status;
-  if (const int status = OpenLog(session, options.logPath); status != kExitSuccess) return status;
-
-  std::vector<PortRun*> runs;
-  for (auto& run : session.runs) runs.push_back(run.get());
-  reporter.Watch(runs);
-  streams.Start();
-  CatchInterrupts();
-  RunLoop(runs, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
-  runsEnded = true;
+  ImageInfo image;
+  Reporter reporter(ReportingFrom(options, streams), std::chrono::steady_clock::now(), image);
+  Station station(SettingsFrom(options, loop, reporter), reporter);
+  for (const PortTarget& target : targets) station.AddLane({target});
+  if (const int status = Prepare(station, imagePath, options.logPath); status != kExitSuccess) return status;
+  image = station.image();
+  Run(station, reporter, streams);
   reporter.Summary();
   FinishOutput(reporter, streams);
 
-  if (reporter.logFailed()) return kExitLog;
+  if (station.logFailed()) return kExitLog;
   bool allSucceeded = true;
-  for (const PortRun* run : runs) allSucceeded = allSucceeded && run->failed() == 0;
+  for (const auto& lane : station.lanes()) allSucceeded = allSucceeded && lane->failed() == 0;
   return allSucceeded ? kExitSuccess : kExitFailure;
 }
 

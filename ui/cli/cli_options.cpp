@@ -156,7 +156,7 @@ std::size_t LongestJsonLine(const CommandLine& line) {
   // A line's strings: the image path and the port as given (each at most the
   // longest argument), the port's path, its stable name and serial number,
   // and the engine's texts (short, but sized as a name all the same).
-  return 2 * JsonLine::StringRoom(longestArgument) + 4 * JsonLine::StringRoom(longestName) + 1024;
+  return 2 * station::JsonLine::StringRoom(longestArgument) + 4 * station::JsonLine::StringRoom(longestName) + 1024;
 }
 
 }  // namespace tarnwick::cli

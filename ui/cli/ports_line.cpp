@@ -2,7 +2,7 @@
 
 namespace tarnwick::cli {
 
-void DeviceFields(JsonLine& line, const SerialDevice& device) {
+void DeviceFields(station::JsonLine& line, const SerialDevice& device) {
   line.String("event", "device").String("path", device.path.c_str()).String("name", device.name.c_str());
   line.String("by_id", device.byId.empty() ? nullptr : device.byId.front().c_str());
   line.String("driver", device.driver.empty() ? nullptr : device.driver.c_str());

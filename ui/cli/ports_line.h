@@ -7,6 +7,6 @@
 namespace tarnwick::cli {
 
 // Writes the device's members into `line`, which the caller has cleared.
-void DeviceFields(JsonLine& line, const SerialDevice& device);
+void DeviceFields(station::JsonLine& line, const SerialDevice& device);
 
 }  // namespace tarnwick::cli

@@ -28,17 +28,18 @@ constexpr std::size_t kLiveLine = 512;
 
 }  // namespace
 
-Reporter::Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log)
-    : options_(options), start_(start), image_(image), log_(log) {}
+Reporter::Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image)
+    : options_(options), start_(start), image_(image) {}
 
-const char* Reporter::PortName(const PortRun& run) const {
-  const PortTarget* target = run.current();
+const char* Reporter::PortName(const Lane& lane) {
+  const PortTarget* target = lane.current();
   return target != nullptr ? target->label.c_str() : "-";
 }
 
-void Reporter::Watch(const std::vector<PortRun*>& runs) {
-  runs_ = runs;
-  liveText_.assign(16 + runs_.size() * kLiveLine, '\0');
+void Reporter::Watch(const std::vector<std::unique_ptr<Lane>>& lanes) {
+  lanes_.clear();
+  for (const auto& lane : lanes) lanes_.push_back(lane.get());
+  liveText_.assign(16 + lanes_.size() * kLiveLine, '\0');
 }
 
 bool Reporter::Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece) {
@@ -50,8 +51,7 @@ bool Reporter::Emit(std::FILE* stream, const char* text, std::size_t length, Pie
   return true;
 }
 
-void Reporter::PortFields(const PortRun& run, const PortTarget* target, const char* event) {
-  (void)run;
+void Reporter::PortFields(const PortTarget* target, const char* event) {
   line_.Clear();
   line_.String("event", event);
   line_.String("port", target != nullptr ? target->label.c_str() : nullptr);
@@ -59,10 +59,10 @@ void Reporter::PortFields(const PortRun& run, const PortTarget* target, const ch
   line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
 }
 
-void Reporter::Status(const PortRun& run, const char* text) {
+void Reporter::Status(const Lane& run, const char* text) {
   if (options_.quiet) return;
   if (options_.json) {
-    PortFields(run, run.current(), "status");
+    PortFields(run.current(), "status");
     line_.String("text", text);
     const char* finished = line_.Finish();
     Emit(options_.out, finished, line_.length(), Piece::Coalescible);
@@ -77,57 +77,49 @@ void Reporter::Status(const PortRun& run, const char* text) {
   }
 }
 
-void Reporter::Detail(const PortRun& run, const char* detail) {
+void Reporter::Detail(const Lane& run, const char* detail) {
   if (options_.quiet) return;
   char buffer[768];
   const int length = std::snprintf(buffer, sizeof buffer, "%s: %s\n", PortName(run), detail);
   if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 
-void Reporter::Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) {
+void Reporter::Progress(const Lane& run, std::uint32_t sent, std::uint32_t total) {
   if (options_.quiet || !options_.json) return;
-  PortFields(run, run.current(), "progress");
+  PortFields(run.current(), "progress");
   line_.Unsigned("sent", sent).Unsigned("total", total);
   line_.Unsigned("percent", total == 0 ? 100u : static_cast<std::uint64_t>(sent) * 100u / total);
   const char* finished = line_.Finish();
   Emit(options_.out, finished, line_.length(), Piece::Coalescible);
 }
 
-void Reporter::Message(const PortRun& run, const char* text, MessageIcon icon) {
+void Reporter::Message(const Lane& run, const char* text, MessageIcon icon) {
   char buffer[512];
   const int length = std::snprintf(buffer, sizeof buffer, "%s  %s \"%s\"\n", PortName(run), IconName(icon), text);
   if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 
-void Reporter::NotLogged() {
+void Reporter::NotLogged(const char* failure, bool first, const char* record, std::size_t length) {
   // In pieces, as long as the log's name and the record are: all from this
   // one thread, so nothing comes between them.
-  if (!logFailed_) {
-    logFailed_ = true;
+  if (first) {
     static const char kBefore[] = "tarnwick-cli: the run log ";
     static const char kAfter[] = "; no new run starts, the runs going on end now\n";
     Emit(options_.err, kBefore, sizeof kBefore - 1);
-    Emit(options_.err, log_->failure(), std::strlen(log_->failure()));
+    Emit(options_.err, failure, std::strlen(failure));
     Emit(options_.err, kAfter, sizeof kAfter - 1);
-    for (PortRun* each : runs_) each->Halt();
   }
   static const char kPrefix[] = "tarnwick-cli: not in the run log: ";
   Emit(options_.err, kPrefix, sizeof kPrefix - 1);
-  Emit(options_.err, log_->record(), log_->recordLength());
+  Emit(options_.err, record, length);
 }
 
-void Reporter::Started(const PortRun& run, const RunStart& start) {
-  (void)run;
-  if (log_ != nullptr && !log_->AppendStart(start, image_)) NotLogged();
-}
-
-void Reporter::Result(const PortRun& run, const RunResult& result) {
-  if (log_ != nullptr && !log_->Append(result, image_)) NotLogged();
+void Reporter::Result(const Lane& /*lane*/, const RunResult& result) {
   const PortTarget* target = result.target;
   if (options_.json) {
-    PortFields(run, target, "result");
+    PortFields(target, "result");
     line_.String("run", result.id.data());
-    line_.String("outcome", OutcomeName(result.outcome));
+    line_.String("outcome", station::OutcomeName(result.outcome));
     if (result.deviceStatus.has_value()) {
       line_.Unsigned("device_status", *result.deviceStatus);
     } else {
@@ -135,7 +127,7 @@ void Reporter::Result(const PortRun& run, const RunResult& result) {
     }
     line_.Unsigned("sent", result.sent).Unsigned("total", result.total);
     line_.Number("seconds", result.seconds, 1);
-    ImageFields(line_, image_);
+    station::ImageFields(line_, image_);
     const char* finished = line_.Finish();
     Emit(options_.out, finished, line_.length());
     return;
@@ -150,24 +142,25 @@ void Reporter::Result(const PortRun& run, const RunResult& result) {
   }
   char what[160];
   switch (result.outcome) {
-    case Outcome::Success:
+    case RunOutcome::Success:
       std::snprintf(what, sizeof what, "success, %u of %u bytes", result.sent, result.total);
       break;
-    case Outcome::Failure:
+    case RunOutcome::Failure:
       std::snprintf(what, sizeof what, "failure, the device reported status %u after %u of %u bytes",
                     result.deviceStatus.value_or(0), result.sent, result.total);
       break;
-    case Outcome::NoDevice:
+    case RunOutcome::NoDevice:
       std::snprintf(what, sizeof what, "no device answered");
       break;
-    case Outcome::Stalled:
+    case RunOutcome::Stalled:
       std::snprintf(what, sizeof what, "stalled, the run stopped moving on after %u of %u bytes", result.sent,
                     result.total);
       break;
-    case Outcome::PortLost:
+    case RunOutcome::PortLost:
       std::snprintf(what, sizeof what, "port lost after %u of %u bytes", result.sent, result.total);
       break;
-    case Outcome::Interrupted:
+    case RunOutcome::Interrupted:
+    case RunOutcome::None:
       std::snprintf(what, sizeof what, "interrupted after %u of %u bytes", result.sent, result.total);
       break;
   }
@@ -185,7 +178,7 @@ void Reporter::AfterTick() {
   std::size_t used = 0;
   // Up to the first line drawn last time, then each line anew.
   if (liveLines_ > 0) used += static_cast<std::size_t>(std::snprintf(text, size, "\x1b[%zuA", liveLines_));
-  for (const PortRun* run : runs_) {
+  for (const Lane* run : lanes_) {
     const std::uint32_t total = run->imageLength();
     const std::uint32_t sent = std::min(run->bytesSent(), total);
     constexpr int kBarWidth = 24;
@@ -209,7 +202,7 @@ void Reporter::AfterTick() {
     if (length > 0) used += std::min(static_cast<std::size_t>(length), room - 1);
   }
   // A redraw left out (the terminal is not read) leaves the last one on the screen.
-  if (Emit(options_.out, text, used, Piece::Coalescible)) liveLines_ = runs_.size();
+  if (Emit(options_.out, text, used, Piece::Coalescible)) liveLines_ = lanes_.size();
 }
 
 void Reporter::ClearLive() {
@@ -222,7 +215,7 @@ void Reporter::ClearLive() {
 
 void Reporter::Summary() {
   ClearLive();
-  for (const PortRun* run : runs_) {
+  for (const Lane* run : lanes_) {
     const PortTarget& target = run->targets().front();
     if (options_.json) {
       line_.Clear();

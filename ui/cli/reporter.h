@@ -7,14 +7,22 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "json_line.h"
-#include "output_queue.h"
+#include "lane.h"
 #include "run_log.h"
-#include "station.h"
+#include "standard_streams.h"
 
 namespace tarnwick::cli {
+
+using station::ImageInfo;
+using station::JsonLine;
+using station::Lane;
+using station::RunResult;
+using station::RunStart;
+using station::SteadyTime;
 
 struct ReportOptions {
   bool json = false;
@@ -28,23 +36,21 @@ struct ReportOptions {
   OutputQueue* errQueue = nullptr;
 };
 
-class Reporter final : public RunObserver, public TraceSink {
+class Reporter final : public station::StationObserver, public station::TraceSink {
  public:
-  Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image, RunLog* log);
+  Reporter(const ReportOptions& options, SteadyTime start, const ImageInfo& image);
 
-  // The runs the live lines show, in order.
-  void Watch(const std::vector<PortRun*>& runs);
+  // The lanes the live lines show, in order.
+  void Watch(const std::vector<std::unique_ptr<Lane>>& lanes);
 
-  void Status(const PortRun& run, const char* text) override;
-  void Detail(const PortRun& run, const char* detail) override;
-  void Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) override;
-  void Message(const PortRun& run, const char* text, MessageIcon icon) override;
-  void Started(const PortRun& run, const RunStart& start) override;
-  void Result(const PortRun& run, const RunResult& result) override;
-
-  // A record could not be written to the log: the runs were halted, and the
-  // records the log did not take went to standard error.
-  bool logFailed() const { return logFailed_; }
+  void Status(const Lane& lane, const char* text) override;
+  void Detail(const Lane& lane, const char* detail) override;
+  void Progress(const Lane& lane, std::uint32_t sent, std::uint32_t total) override;
+  void Message(const Lane& lane, const char* text, MessageIcon icon) override;
+  void Result(const Lane& lane, const RunResult& result) override;
+  // Says why the log failed (the first time) and puts the record it did not
+  // take on standard error.
+  void NotLogged(const char* failure, bool first, const char* record, std::size_t length) override;
 
   // After each tick: redraws the live lines.
   void AfterTick();
@@ -64,21 +70,16 @@ class Reporter final : public RunObserver, public TraceSink {
  private:
   // False when a coalescible piece was left out (the queue was full).
   bool Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece = Piece::Kept);
-  void PortFields(const PortRun& run, const PortTarget* target, const char* event);
-  const char* PortName(const PortRun& run) const;
-  // After a record the log did not take: says why (the first time), halts
-  // every run and puts the record on standard error.
-  void NotLogged();
+  void PortFields(const PortTarget* target, const char* event);
+  static const char* PortName(const Lane& lane);
 
   ReportOptions options_;
   SteadyTime start_;
   const ImageInfo& image_;
-  RunLog* log_;
-  std::vector<PortRun*> runs_;
+  std::vector<const Lane*> lanes_;
   JsonLine line_;
   std::size_t liveLines_ = 0;
   std::vector<char> liveText_;  // one redraw of every live line
-  bool logFailed_ = false;
 };
 
 }  // namespace tarnwick::cli

@@ -1,7 +1,8 @@
-// Standard output and standard error, written off the loop. The loop puts
-// each piece it says into a queue of fixed size, and a thread of the queue's
-// own writes it out; so a reader that stops reading (a full pipe, a paused
-// terminal) never holds up a run, and no piece allocates.
+// What a front end says, written off the station's tick. The tick puts each
+// piece into a queue of fixed size, and a thread of the queue's own hands it
+// to the front end's write function; so a reader that stops reading (a full
+// pipe, a paused terminal, a slow client) never holds up a run, and no piece
+// allocates.
 //
 // When the queue is full, a piece that a later one supersedes (a progress
 // event, a status text, a redraw of the live lines) is left out and counted
@@ -17,7 +18,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -25,21 +25,22 @@
 #include <thread>
 #include <vector>
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 
 enum class Piece {
   Coalescible,  // superseded by a later piece: may be left out when the queue is full
   Kept,         // never left out
 };
 
-// The descriptor behind a standard stream.
-int DescriptorOf(std::FILE* stream);
+// Writes a whole piece to the output `fd` names; false when that output has
+// failed for good. Called on the queue's own thread.
+using WriteFunction = bool (*)(int fd, const char* data, std::size_t length);
 
 class OutputQueue {
  public:
   // `room` bytes for every kind of piece and `reserve` more that only kept
   // pieces may take. Each piece takes its length and a few bytes more.
-  OutputQueue(std::size_t room, std::size_t reserve);
+  OutputQueue(std::size_t room, std::size_t reserve, WriteFunction write);
   // Finish() must have returned true, or the writer never started.
   ~OutputQueue();
   OutputQueue(const OutputQueue&) = delete;
@@ -74,9 +75,8 @@ class OutputQueue {
   void Store(std::uint64_t at, const void* from, std::size_t length);
   bool EndedLocked(int fd) const;
   void EndLocked(int fd);
-  // Writes everything unless the descriptor fails; false when it does.
-  static bool WriteAll(int fd, const char* data, std::size_t length);
 
+  WriteFunction write_;
   std::vector<char> ring_;
   std::size_t reserve_;
   std::uint64_t head_ = 0;  // bytes ever queued in the ring
@@ -94,31 +94,4 @@ class OutputQueue {
   std::thread writer_;
 };
 
-// Standard output and standard error of the program. They share one queue
-// when they are the same file (a terminal), so that what is said on each
-// keeps its order there; otherwise each has its own, so that a standard
-// output nobody reads never holds back the messages on standard error.
-class StandardStreams {
- public:
-  // Room for `ports` runs' pieces.
-  explicit StandardStreams(std::size_t ports);
-  ~StandardStreams();
-
-  OutputQueue& out() { return *out_; }
-  OutputQueue& err() { return err_ != nullptr ? *err_ : *out_; }
-  int outFd() const { return outFd_; }
-  int errFd() const { return errFd_; }
-
-  void Start();
-  // Writes out what is queued, waiting at most `limit` for a slow reader.
-  void Finish(std::chrono::milliseconds limit);
-  std::uint64_t coalesced() const;
-
- private:
-  int outFd_;
-  int errFd_;
-  std::unique_ptr<OutputQueue> out_;
-  std::unique_ptr<OutputQueue> err_;  // nullptr: standard error shares out_
-};
-
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

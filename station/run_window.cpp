@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 
 void RunWindow::SetStatusText(const char* text) {
   if (text == nullptr) text = "";
@@ -31,4 +31,4 @@ void RunWindow::SetProgressPosition(std::uint32_t position) {
   events_.OnProgress(position, total_);
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

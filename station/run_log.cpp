@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 namespace {
 
 void TargetFields(JsonLine& line, const PortTarget* target) {
@@ -250,4 +250,4 @@ void RunLog::Fail(const char* what, unsigned long code) {
 #endif
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

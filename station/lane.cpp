@@ -1,4 +1,4 @@
-#include "station.h"
+#include "lane.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 namespace {
 
 // A station that loops resolves its names again at most this often, so that
@@ -47,69 +47,75 @@ RunId NewRunId() {
 
 }  // namespace
 
-const char* OutcomeName(Outcome outcome) {
+const char* OutcomeName(RunOutcome outcome) {
   switch (outcome) {
-    case Outcome::Success:
+    case RunOutcome::Success:
       return "success";
-    case Outcome::Failure:
+    case RunOutcome::Failure:
       return "failure";
-    case Outcome::NoDevice:
+    case RunOutcome::NoDevice:
       return "no-device";
-    case Outcome::Stalled:
+    case RunOutcome::Stalled:
       return "stalled";
-    case Outcome::PortLost:
+    case RunOutcome::PortLost:
       return "port-lost";
-    case Outcome::Interrupted:
+    case RunOutcome::Interrupted:
       return "interrupted";
+    case RunOutcome::None:
+      break;
   }
   return "unknown";
 }
 
-PortRun::PortRun(std::vector<PortTarget> targets, const RunSettings& settings, RunObserver& observer)
+Lane::Lane(std::vector<PortTarget> targets, const LaneSettings& settings, StationObserver& observer)
     : targets_(std::move(targets)), settings_(settings), observer_(observer), window_(*this) {
   RunIdSource();  // seeded here, not in a tick
-  for (std::size_t first = 0; first < targets_.size(); first += kEngineSlots) {
-    Scan scan;
-    scan.first = first;
-    scan.count = std::min(kEngineSlots, targets_.size() - first);
-    std::array<std::string, kEngineSlots> devices;
-    std::array<const char*, kEngineSlots> labels{};
-    for (std::size_t i = 0; i < scan.count; ++i) {
-      devices[i] = targets_[first + i].path;
-      labels[i] = targets_[first + i].label.c_str();
-    }
-    std::array<std::string, kEngineSlots> openAs;
-    scan.backend = MakeSerialBackend(devices, openAs);
-    scan.port = std::make_unique<RoutedPort>(*scan.backend, openAs);
-    scan.port->SetGate(this);
-    if (settings_.trace != nullptr) scan.port->Trace(settings_.trace, labels);
-    scan.imageFile = MakeImageFile();
-    scan.engine = std::make_unique<ProgrammerEngine>(*scan.port, window_, *scan.imageFile);
-    scan.engine->OnInitDialog();
-    scans_.push_back(std::move(scan));
-  }
+  platformPort_ = MakeSerialPort();
+  port_ = std::make_unique<LanePort>(*platformPort_, static_cast<WriteGate&>(*this));
+  port_->Trace(settings_.trace);
+  imageFile_ = MakeImageFile();
+  engine_ = std::make_unique<ProgrammerEngine>(*port_, window_, *imageFile_);
+  NameTargets();
+  engine_->OnInitDialog();
 }
 
-PortRun::~PortRun() {
-  for (Scan& each : scans_) each.engine->OnExit();
-}
+Lane::~Lane() { engine_->OnExit(); }
 
-bool PortRun::Load(const std::string& path, std::string& message) {
+bool Lane::Load(const std::string& path, std::string& message) {
   // A load that fails shows the loader's message in a box: keep it for the caller.
   loadMessage_ = &message;
-  bool loaded = true;
-  for (Scan& each : scans_) loaded = loaded && each.engine->LoadFile(path);
+  const bool loaded = engine_->LoadFile(path);
   loadMessage_ = nullptr;
   return loaded;
 }
 
-const PortTarget* PortRun::current() const {
-  if (phase_ == Phase::Idle || targets_.empty()) return nullptr;
-  const std::size_t index = scan().first + std::min<std::size_t>(scan().engine->portIndex(), scan().count - 1);
-  return &targets_[index];
+void Lane::NameTargets() {
+  names_.clear();
+  labels_.clear();
+  for (const PortTarget& target : targets_) {
+    names_.push_back(target.path.empty() ? target.label : target.path);
+    labels_.push_back(target.label.c_str());
+  }
+  namePointers_.clear();
+  for (const std::string& name : names_) namePointers_.push_back(name.c_str());
+  engine_->SetPortNames(namePointers_);
+  port_->SetNames(namePointers_, labels_);
 }
 
-double PortRun::BytesPerSecond(SteadyTime now) const {
+std::vector<TriedPort> Lane::TriedPorts() const {
+  std::vector<TriedPort> tried;
+  for (std::size_t i = 0; i < targets_.size(); ++i) {
+    tried.push_back(TriedPort{&targets_[i], targets_[i].missing.empty() ? &port_->record(i) : nullptr});
+  }
+  return tried;
+}
+
+const PortTarget* Lane::current() const {
+  if (phase_ == Phase::Idle || targets_.empty()) return nullptr;
+  return &targets_[std::min<std::size_t>(engine_->portIndex(), targets_.size() - 1)];
+}
+
+double Lane::BytesPerSecond(SteadyTime now) const {
   if (!blockServed_) return 0;
   // Once the image has gone out, the rate is the transfer's, not one that falls as time passes.
   const bool sentWhole = window_.bytesSent() >= window_.imageLength();
@@ -117,7 +123,7 @@ double PortRun::BytesPerSecond(SteadyTime now) const {
   return seconds > 0.05 ? window_.bytesSent() / seconds : 0;
 }
 
-void PortRun::BeginRun(SteadyTime now) {
+void Lane::BeginRun(SteadyTime now) {
   runId_ = NewRunId();
   runStart_ = now;
   runStartWall_ = std::chrono::system_clock::now();
@@ -125,10 +131,9 @@ void PortRun::BeginRun(SteadyTime now) {
   window_.ResetProgress();
 }
 
-void PortRun::Start(SteadyTime now) {
-  if (scans_.empty()) return;
+void Lane::Start(SteadyTime now) {
+  if (targets_.empty()) return;
   phase_ = Phase::Running;
-  scanIndex_ = 0;
   deviceFound_ = false;
   lastTick_ = now;
   BeginRun(now);
@@ -136,10 +141,10 @@ void PortRun::Start(SteadyTime now) {
     ResolveAndScan(now);
     return;
   }
-  scan().engine->OnProgram();
+  engine_->OnProgram();
 }
 
-void PortRun::Tick(SteadyTime now) {
+void Lane::Tick(SteadyTime now) {
   if (phase_ != Phase::Running) return;
   if (halted_) {
     Interrupt(now);
@@ -150,13 +155,13 @@ void PortRun::Tick(SteadyTime now) {
     if (now >= nextResolve_) ResolveAndScan(now);
     return;
   }
-  if (window_.timerRunning()) scan().engine->OnTimer();
+  if (window_.timerRunning()) engine_->OnTimer();
   TraceDroppedResults();
   Check(now);
 }
 
-void PortRun::Check(SteadyTime now) {
-  ProgrammerEngine& engine = *scan().engine;
+void Lane::Check(SteadyTime now) {
+  ProgrammerEngine& engine = *engine_;
   const ProgrammerState& state = engine.state();
   if (!deviceFound_ && refused_ == Refusal::None &&
       (state.runState == RunConnected || state.runState == RunProgramming)) {
@@ -181,48 +186,22 @@ void PortRun::Check(SteadyTime now) {
     return;
   }
   if (window_.destroyed()) {
-    End(Outcome::NoDevice, now);
+    End(RunOutcome::NoDevice, now);
     return;
   }
-  switch (engine.lastOutcome()) {
-    case RunOutcome::Success:
-      End(Outcome::Success, now);
-      return;
-    case RunOutcome::Failure:
-      End(Outcome::Failure, now);
-      return;
-    case RunOutcome::PortLost:
-      End(Outcome::PortLost, now);
-      return;
-    case RunOutcome::NoDevice:
-      End(Outcome::NoDevice, now);
-      return;
-    case RunOutcome::None:
-      break;
+  if (engine.lastOutcome() != RunOutcome::None) {
+    End(engine.lastOutcome(), now);
+    return;
   }
   if (state.runState == RunProgramming && engine.ticksWithoutProgress() >= settings_.stallTicks) {
-    End(Outcome::Stalled, now);
-    return;
-  }
-  // The scan has left the last port this engine stands for: the engine would
-  // go on to its next name, which leads nowhere here.
-  if (state.runState == RunConnecting && state.connectStep == StepNextPort &&
-      engine.portIndex() + 1 >= scan().count) {
-    if (scanIndex_ + 1 < scans_.size()) {
-      engine.OnExit();
-      ++scanIndex_;
-      window_.Revive();
-      scan().engine->OnProgram();
-      return;
-    }
-    End(Outcome::NoDevice, now);
+    End(RunOutcome::Stalled, now);
   }
 }
 
-bool PortRun::DeviceFound(SteadyTime now) {
+bool Lane::DeviceFound(SteadyTime now) {
   // The scan opened what the name stood for when it began; a device that
   // answers there after the name has gone elsewhere is not this port's.
-  if (settings_.loop && !StillTheNamedDevice()) {
+  if (settings_.loop && (current() == nullptr || !StillNamed(*current()))) {
     refused_ = Refusal::NotNamed;
     return false;
   }
@@ -239,30 +218,30 @@ bool PortRun::DeviceFound(SteadyTime now) {
 
 // Called from inside the engine's tick, before its first block for the
 // device that answered goes out.
-bool PortRun::MayWrite() {
+bool Lane::MayWrite() {
   if (refused_ != Refusal::None) return false;
   if (deviceFound_ || phase_ != Phase::Running) return true;
   // Not an answer to a device: the rest of a handshake the port took in part.
-  if (scan().engine->state().connected != 1) return true;
+  if (engine_->state().connected != 1) return true;
   return DeviceFound(lastTick_);
 }
 
-void PortRun::End(Outcome outcome, SteadyTime now) {
-  ProgrammerEngine& engine = *scan().engine;
+void Lane::End(RunOutcome outcome, SteadyTime now) {
+  ProgrammerEngine& engine = *engine_;
   engine.OnExit();
   const bool waiting = settings_.loop && !deviceFound_;
-  if (waiting && outcome != Outcome::Interrupted) {
+  if (waiting && outcome != RunOutcome::Interrupted) {
     // No device yet on a port that waits for one: look again, for ever.
     NextScan(now);
     return;
   }
   if (!waiting) {
     RunResult result;
-    const bool severalTried = outcome == Outcome::NoDevice && targets_.size() > 1;
+    const bool severalTried = outcome == RunOutcome::NoDevice && targets_.size() > 1;
     result.target = severalTried ? nullptr : current();
     result.outcome = outcome;
     // Only a device that sent its result reported a status.
-    if (outcome == Outcome::Success || outcome == Outcome::Failure) result.deviceStatus = engine.lastDeviceStatus();
+    if (outcome == RunOutcome::Success || outcome == RunOutcome::Failure) result.deviceStatus = engine.lastDeviceStatus();
     result.id = runId_;
     result.sent = window_.bytesSent();
     result.total = window_.imageLength();
@@ -270,14 +249,14 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
     result.start = runStartWall_;
     result.end = std::chrono::system_clock::now();
     lastOutcome_ = outcome;
-    if (outcome == Outcome::Success) {
+    if (outcome == RunOutcome::Success) {
       ++programmed_;
     } else {
       ++failed_;
     }
     observer_.Result(*this, result);
   }
-  if (settings_.loop && outcome != Outcome::Interrupted && !halted_) {
+  if (settings_.loop && outcome != RunOutcome::Interrupted && !halted_) {
     // The next device on this port: a new scan of it, which never gives up.
     deviceFound_ = false;
     BeginRun(now);
@@ -287,7 +266,7 @@ void PortRun::End(Outcome outcome, SteadyTime now) {
   phase_ = Phase::Done;
 }
 
-void PortRun::NextScan(SteadyTime now) {
+void Lane::NextScan(SteadyTime now) {
   if (now < nextResolve_) {
     scanPending_ = true;  // the tick starts it when the names may be read again
     return;
@@ -295,10 +274,12 @@ void PortRun::NextScan(SteadyTime now) {
   ResolveAndScan(now);
 }
 
-void PortRun::ResolveAndScan(SteadyTime now) {
+void Lane::ResolveAndScan(SteadyTime now) {
   scanPending_ = false;
   nextResolve_ = now + kResolvePeriod;
-  ResolveTargets();
+  // The names stand for what they stand for now; the engine scans that.
+  for (PortTarget& target : targets_) ResolveAgain(settings_.tree, target);
+  NameTargets();
   const auto named = std::find_if(targets_.begin(), targets_.end(),
                                   [](const PortTarget& target) { return !target.path.empty(); });
   if (named == targets_.end()) {
@@ -310,45 +291,20 @@ void PortRun::ResolveAndScan(SteadyTime now) {
   }
   awaitingAdapter_ = false;
   window_.Revive();
-  scan().engine->OnProgram();
+  engine_->OnProgram();
 }
 
-void PortRun::ResolveTargets() {
-  for (Scan& each : scans_) {
-    bool moved = false;
-    for (std::size_t slot = 0; slot < each.count; ++slot) {
-      PortTarget& target = targets_[each.first + slot];
-      const std::string before = target.path;
-      ResolveAgain(settings_.tree, target);
-      moved = moved || target.path != before;
-    }
-    if (!moved) continue;
-    // The engine's ports lead to the devices the names stand for now.
-    std::array<std::string, kEngineSlots> devices;
-    for (std::size_t slot = 0; slot < each.count; ++slot) devices[slot] = targets_[each.first + slot].path;
-    std::array<std::string, kEngineSlots> openAs;
-    std::unique_ptr<SerialPort> backend = MakeSerialBackend(devices, openAs);
-    each.port->Rebind(*backend, openAs);
-    each.backend = std::move(backend);
-  }
-}
-
-bool PortRun::StillTheNamedDevice() const {
-  const PortTarget* target = current();
-  return target != nullptr && StillNamed(*target);
-}
-
-void PortRun::Interrupt(SteadyTime now) {
+void Lane::Interrupt(SteadyTime now) {
   if (phase_ != Phase::Running) return;
-  End(Outcome::Interrupted, now);
-  for (Scan& each : scans_) each.engine->OnExit();
+  End(RunOutcome::Interrupted, now);
+  engine_->OnExit();
   phase_ = Phase::Done;
 }
 
 // The trace shows the bytes as they came; say there which result was not trusted.
-void PortRun::TraceDroppedResults() {
+void Lane::TraceDroppedResults() {
   // The engine counts from 0 again in each run.
-  const std::uint32_t dropped = scan().engine->droppedResults();
+  const std::uint32_t dropped = engine_->droppedResults();
   if (settings_.trace != nullptr && dropped > droppedTraced_) {
     const PortTarget* target = current();
     char line[320];
@@ -360,14 +316,14 @@ void PortRun::TraceDroppedResults() {
   droppedTraced_ = dropped;
 }
 
-void PortRun::OnStatus(const char* text) { observer_.Status(*this, text); }
-void PortRun::OnDetail(const char* detail) {
+void Lane::OnStatus(const char* text) { observer_.Status(*this, text); }
+void Lane::OnDetail(const char* detail) {
   // The dialog's stall notice is advice for its Program button; here a quiet
   // device is told of by --stall-timeout's own result.
-  if (phase_ == Phase::Running && scan().engine->stallNoticeShown()) return;
+  if (phase_ == Phase::Running && engine_->stallNoticeShown()) return;
   observer_.Detail(*this, detail);
 }
-void PortRun::OnMessage(const char* text, MessageIcon icon) {
+void Lane::OnMessage(const char* text, MessageIcon icon) {
   if (loadMessage_ != nullptr) {
     *loadMessage_ = text;
     return;
@@ -375,7 +331,7 @@ void PortRun::OnMessage(const char* text, MessageIcon icon) {
   observer_.Message(*this, text, icon);
 }
 
-void PortRun::OnProgress(std::uint32_t sent, std::uint32_t total) {
+void Lane::OnProgress(std::uint32_t sent, std::uint32_t total) {
   if (!blockServed_) {
     blockServed_ = true;
     firstBlock_ = lastTick_;
@@ -384,29 +340,4 @@ void PortRun::OnProgress(std::uint32_t sent, std::uint32_t total) {
   observer_.Progress(*this, sent, total);
 }
 
-void PortRun::DescribeTriedPorts(std::FILE* out, double silentSeconds) const {
-  for (const Scan& each : scans_) {
-    for (std::size_t slot = 0; slot < each.count; ++slot) {
-      const PortTarget& target = targets_[each.first + slot];
-      const RoutedPort::SlotRecord& record = each.port->record(slot);
-      std::string name = target.label;
-      if (!target.path.empty() && target.path != target.label) name += " (" + target.path + ")";
-      if (!target.missing.empty()) {
-        std::fprintf(out, "%s: %s\n", name.c_str(), target.missing.c_str());
-      } else if (!record.tried) {
-        std::fprintf(out, "%s: not tried\n", name.c_str());
-      } else if (!record.opened) {
-        std::fprintf(out, "%s: could not open it: %s; %s\n", name.c_str(), record.error.data(),
-                     OpenAdvice(target.path, record.error.data()).c_str());
-      } else {
-        std::fprintf(out,
-                     "%s: opened, but no device answered in %.0f s: check that the device has power, that the "
-                     "cable is plugged in at both ends, that the device is waiting for a host (reset it), or try "
-                     "another port\n",
-                     name.c_str(), silentSeconds);
-      }
-    }
-  }
-}
-
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

@@ -10,7 +10,7 @@
 
 #include "window_ops.h"
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 
 class RunEvents {
  public:
@@ -50,7 +50,6 @@ class RunWindow final : public WindowOps {
   const char* status() const { return status_.data(); }
   std::uint32_t imageLength() const { return imageLength_; }
   std::uint32_t bytesSent() const { return bytesSent_; }
-  std::uint32_t total() const { return total_; }
   // Read-outs of a new run start from nothing.
   void ResetProgress() {
     bytesSent_ = 0;
@@ -59,13 +58,14 @@ class RunWindow final : public WindowOps {
 
  private:
   RunEvents& events_;
-  std::array<char, 128> status_{};
-  std::array<char, 512> detail_{};
+  // Room for the longest status the engine writes, a port's path in it.
+  std::array<char, 4200> status_{};
+  std::array<char, 1024> detail_{};
   std::uint32_t imageLength_ = 0;
   std::uint32_t bytesSent_ = 0;
-  std::uint32_t total_ = 0;
+  std::uint32_t total_ = 0;  // the progress bar's range
   bool timerRunning_ = false;
   bool destroyed_ = false;
 };
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRoundConstants = {
@@ -114,4 +114,4 @@ std::array<char, 65> Sha256Hex(const std::uint8_t* data, std::size_t length) {
   return hash.FinishHex();
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 
 class JsonLine {
  public:
@@ -78,4 +78,4 @@ class JsonLine {
 // no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view text);
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 
 class Sha256 {
  public:
@@ -28,4 +28,4 @@ class Sha256 {
 // 64 lower-case hex digits and a terminating zero.
 std::array<char, 65> Sha256Hex(const std::uint8_t* data, std::size_t length);
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "json_line.h"
-#include "station.h"
+#include "run_events.h"
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 
 class RunLog {
  public:
@@ -71,4 +71,4 @@ void ImageFields(JsonLine& line, const ImageInfo& image);
 // UTC in ISO 8601 with milliseconds: "2025-01-31T12:34:56.789Z".
 std::array<char, 32> IsoUtc(WallTime time);
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station

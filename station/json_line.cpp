@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace tarnwick::cli {
+namespace tarnwick::station {
 namespace {
 
 std::size_t initialCapacity = 2048;
@@ -199,4 +199,4 @@ const char* JsonLine::Finish() {
   return text_.c_str();
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::station
