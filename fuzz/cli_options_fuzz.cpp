@@ -28,7 +28,7 @@ using tarnwick::fuzz::Check;
 
 void CheckPortArgument(const std::string& text) {
   std::string error;
-  const PortArgument parsed = tarnwick::cli::ParsePortArgument(text, error);
+  const PortArgument parsed = tarnwick::ParsePortArgument(text, error);
   Check(parsed.text == text, "a port argument's text is not what was given");
   if (parsed.kind == PortArgumentKind::Invalid) {
     Check(!error.empty(), "a refused port argument has no reason");
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The lines are sized for every argument, escaped at worst.
   for (const std::string& argument : arguments) {
-    Check(tarnwick::cli::LongestJsonLine(line) >= 2 * tarnwick::cli::JsonLine::StringRoom(argument.size()),
+    Check(tarnwick::cli::LongestJsonLine(line) >= 2 * tarnwick::station::JsonLine::StringRoom(argument.size()),
           "the JSON lines are sized shorter than an argument");
   }
   return 0;

@@ -21,8 +21,8 @@
 namespace {
 
 using nlohmann::json;
-using tarnwick::cli::IsValidUtf8;
-using tarnwick::cli::JsonLine;
+using tarnwick::station::IsValidUtf8;
+using tarnwick::station::JsonLine;
 using tarnwick::fuzz::Check;
 using tarnwick::fuzz::Hex;
 

@@ -41,7 +41,7 @@ inline void CheckCarried(const nlohmann::json& object, const std::string& key, c
     return;
   }
   Check(object.at(key).is_string(), what);
-  if (cli::IsValidUtf8(*value)) {
+  if (station::IsValidUtf8(*value)) {
     Check(object.at(key) == *value && !object.contains(key + "_hex"), what);
   } else {
     Check(object.contains(key + "_hex") && object.at(key + "_hex") == Hex(*value), what);
@@ -71,10 +71,10 @@ class RecordFile {
   ~RecordFile() { std::remove(path_.c_str()); }
 
   // The record RunLog writes for a run on `target`, parsed.
-  nlohmann::json Record(const cli::PortTarget& target, const cli::ImageInfo& image) {
-    cli::RunResult result;
+  nlohmann::json Record(const PortTarget& target, const station::ImageInfo& image) {
+    station::RunResult result;
     result.target = &target;
-    result.outcome = cli::Outcome::Success;
+    result.outcome = RunOutcome::Success;
     result.start = result.end = std::chrono::system_clock::now();
     Check(log_.Append(result, image), "the run log could not be written");
     std::FILE* file = std::fopen(path_.c_str(), "rb");
@@ -92,12 +92,12 @@ class RecordFile {
 
  private:
   std::string path_;
-  cli::RunLog log_;
+  station::RunLog log_;
 };
 
 // The record of a run on `target` carries its names whole.
-inline void CheckRecordOf(RecordFile& file, const cli::PortTarget& target) {
-  cli::ImageInfo image;
+inline void CheckRecordOf(RecordFile& file, const PortTarget& target) {
+  station::ImageInfo image;
   image.path = target.label;  // any string will do; this one is odd enough
   image.bytes = 1;
   const nlohmann::json record = file.Record(target, image);

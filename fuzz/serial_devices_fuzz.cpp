@@ -62,7 +62,7 @@ void WriteRaw(const fs::path& file, const std::string& content) {
 
 // The device as `ports --json` lists it.
 nlohmann::json PortsLine(const tarnwick::SerialDevice& device) {
-  tarnwick::cli::JsonLine line;
+  tarnwick::station::JsonLine line;
   tarnwick::cli::DeviceFields(line, device);
   const nlohmann::json parsed = nlohmann::json::parse(line.Finish(), nullptr, /*allow_exceptions=*/false);
   Check(!parsed.is_discarded() && parsed.is_object(), "a device line is not a JSON object");

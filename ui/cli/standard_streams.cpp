@@ -18,18 +18,7 @@
 
 namespace tarnwick::cli {
 
-int DescriptorOf(std::FILE* stream) {
-#ifdef _WIN32
-  return ::_fileno(stream);
-#else
-  return ::fileno(stream);
-#endif
-}
-
-namespace {
-
-// The whole piece, or false when the descriptor fails (the reader went away).
-bool WriteAll(int fd, const char* data, std::size_t length) {
+bool WriteToDescriptor(int fd, const char* data, std::size_t length) {
   while (length > 0) {
 #ifdef _WIN32
     const int chunk = static_cast<int>(std::min<std::size_t>(length, 1u << 16));
@@ -52,6 +41,16 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
   return true;
 }
 
+
+int DescriptorOf(std::FILE* stream) {
+#ifdef _WIN32
+  return ::_fileno(stream);
+#else
+  return ::fileno(stream);
+#endif
+}
+
+namespace {
 
 // Both descriptors lead to one file: a terminal, or `2>&1` into a pipe or file.
 bool SameFile(int a, int b) {
@@ -88,10 +87,10 @@ StandardStreams::StandardStreams(std::size_t ports)
     : outFd_(DescriptorOf(stdout)), errFd_(DescriptorOf(stderr)) {
   ports = std::max<std::size_t>(ports, 1);
   if (SameFile(outFd_, errFd_)) {
-    out_ = std::make_unique<OutputQueue>(kRoom, (kReservePerPort + kErrorReservePerPort) * ports, WriteAll);
+    out_ = std::make_unique<OutputQueue>(kRoom, (kReservePerPort + kErrorReservePerPort) * ports, WriteToDescriptor);
   } else {
-    out_ = std::make_unique<OutputQueue>(kRoom, kReservePerPort * ports, WriteAll);
-    err_ = std::make_unique<OutputQueue>(kErrorRoom, kErrorReservePerPort * ports, WriteAll);
+    out_ = std::make_unique<OutputQueue>(kRoom, kReservePerPort * ports, WriteToDescriptor);
+    err_ = std::make_unique<OutputQueue>(kErrorRoom, kErrorReservePerPort * ports, WriteToDescriptor);
   }
 }
 

@@ -16,6 +16,9 @@ using station::Piece;
 
 // The descriptor behind a standard stream.
 int DescriptorOf(std::FILE* stream);
+// Writes the whole piece to `fd`, waiting if it must (on the queue's thread);
+// false when the descriptor fails (the reader went away).
+bool WriteToDescriptor(int fd, const char* data, std::size_t length);
 
 // Standard output and standard error of the program. They share one queue
 // when they are the same file (a terminal), so that what is said on each

@@ -35,8 +35,6 @@ const char* IconName(QMessageBox::Icon icon) {
   }
 }
 
-enum class Outcome { Running, Succeeded, Failed };
-
 // Without a display Qt notes what the offscreen platform cannot do (size
 // hints, a runtime folder of its own); none of it concerns the run, and it
 // would only clutter what the demo prints.
@@ -62,12 +60,13 @@ class DemoDriver {
     QTimer::singleShot(0, &dialog, [this] { Start(); });
     QTimer::singleShot(timeoutSeconds * 1000, &dialog, [this, timeoutSeconds] {
       std::printf("timed out after %d s\n", timeoutSeconds);
-      Finish(Outcome::Failed);
+      Finish(tarnwick::RunOutcome::Stalled);
     });
     clock_.start();
   }
 
-  Outcome outcome() const { return outcome_; }
+  // How the run ended; None while it goes on.
+  tarnwick::RunOutcome outcome() const { return outcome_; }
 
  private:
   void Print(const char* what, const QString& text) {
@@ -83,7 +82,7 @@ class DemoDriver {
     load->click();
     if (!program->isEnabled()) {
       std::printf("the image could not be loaded\n");
-      Finish(Outcome::Failed);
+      Finish(tarnwick::RunOutcome::Interrupted);
       return;
     }
     std::printf("loaded %s (%u bytes)\n", qPrintable(imagePath_), dialog_.engine().state().imageLength);
@@ -95,33 +94,25 @@ class DemoDriver {
     Print(IconName(box->icon()), text);
     // The box closes as soon as its modal loop runs; the run goes on meanwhile.
     QTimer::singleShot(0, box, &QMessageBox::accept);
-    switch (dialog_.engine().lastOutcome()) {
-      case tarnwick::RunOutcome::Success:
-        Finish(Outcome::Succeeded);
-        break;
-      case tarnwick::RunOutcome::Failure:   // the run would wait for ever for a better result
-      case tarnwick::RunOutcome::PortLost:  // the run is over; the dialog stays open
-        Finish(Outcome::Failed);
-        break;
-      case tarnwick::RunOutcome::NoDevice:
-        // The program ends by itself once the box has gone.
-        if (outcome_ == Outcome::Running) outcome_ = Outcome::Failed;
-        break;
-      case tarnwick::RunOutcome::None:
-        break;
+    const tarnwick::RunOutcome outcome = dialog_.engine().lastOutcome();
+    if (outcome == tarnwick::RunOutcome::NoDevice) {
+      // The program ends by itself once the box has gone.
+      if (outcome_ == tarnwick::RunOutcome::None) outcome_ = outcome;
+    } else if (outcome != tarnwick::RunOutcome::None) {
+      Finish(outcome);  // the run is over; the dialog stays open
     }
   }
 
   // Leaves through Exit (so the port is closed) once the box has gone.
-  void Finish(Outcome outcome) {
-    if (outcome_ == Outcome::Running) outcome_ = outcome;
+  void Finish(tarnwick::RunOutcome outcome) {
+    if (outcome_ == tarnwick::RunOutcome::None) outcome_ = outcome;
     QTimer::singleShot(0, &dialog_, &QDialog::reject);
   }
 
   CProgrammerDlg& dialog_;
   QString imagePath_;
   QElapsedTimer clock_;
-  Outcome outcome_ = Outcome::Running;
+  tarnwick::RunOutcome outcome_ = tarnwick::RunOutcome::None;
 };
 
 }  // namespace
@@ -162,7 +153,7 @@ int main(int argc, char* argv[]) {
                                           options.timeoutSeconds);
   });
   if (result == -1) std::printf("the program ended itself\n");
-  const bool succeeded = driver && driver->outcome() == Outcome::Succeeded;
+  const bool succeeded = driver && driver->outcome() == RunOutcome::Success;
   std::printf("%s\n", succeeded ? "programming succeeded" : "programming did not succeed");
   return succeeded ? 0 : 1;
 }

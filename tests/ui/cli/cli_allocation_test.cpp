@@ -15,7 +15,6 @@
 #include "fake_machine.h"
 #include "json_line.h"
 #include "reporter.h"
-#include "run_log.h"
 #include "station.h"
 #include "temp_dir.h"
 
@@ -23,24 +22,25 @@
 namespace tarnwick::cli {
 namespace {
 
+using station::LaneSettings;
+using station::Station;
 using testing::allocations;
 using testing::counting;
 
 using namespace std::chrono_literals;
 
 // Counts from the first block served to the end of the run.
-class CountingObserver final : public RunObserver {
+class CountingObserver final : public station::StationObserver {
  public:
   explicit CountingObserver(Reporter& reporter) : reporter_(reporter) {}
-  void Status(const PortRun& run, const char* text) override { reporter_.Status(run, text); }
-  void Detail(const PortRun& run, const char* detail) override { reporter_.Detail(run, detail); }
-  void Progress(const PortRun& run, std::uint32_t sent, std::uint32_t total) override {
+  void Status(const Lane& run, const char* text) override { reporter_.Status(run, text); }
+  void Detail(const Lane& run, const char* detail) override { reporter_.Detail(run, detail); }
+  void Progress(const Lane& run, std::uint32_t sent, std::uint32_t total) override {
     reporter_.Progress(run, sent, total);
     if (++blocks == 1) counting = true;
   }
-  void Message(const PortRun& run, const char* text, MessageIcon icon) override { reporter_.Message(run, text, icon); }
-  void Started(const PortRun& run, const RunStart& start) override { reporter_.Started(run, start); }
-  void Result(const PortRun& run, const RunResult& result) override {
+  void Message(const Lane& run, const char* text, MessageIcon icon) override { reporter_.Message(run, text, icon); }
+  void Result(const Lane& run, const RunResult& result) override {
     reporter_.Result(run, result);
     outcomes.push_back(result.outcome);  // room reserved beforehand
     counting = false;
@@ -48,7 +48,7 @@ class CountingObserver final : public RunObserver {
     if (outcomes.size() == 2 && stop != nullptr) *stop = true;
   }
   int blocks = 0;
-  std::vector<Outcome> outcomes;
+  std::vector<RunOutcome> outcomes;
   std::atomic<bool>* stop = nullptr;
 
  private:
@@ -74,8 +74,8 @@ void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
   ASSERT_NE(out, nullptr);
   ASSERT_NE(err, nullptr);
   // As the program has them: queues whose writers are started before the runs.
-  OutputQueue outQueue(64 * 1024, 64 * 1024);
-  OutputQueue errQueue(16 * 1024, 32 * 1024);
+  OutputQueue outQueue(64 * 1024, 64 * 1024, WriteToDescriptor);
+  OutputQueue errQueue(16 * 1024, 32 * 1024, WriteToDescriptor);
   outQueue.Start();
   errQueue.Start();
   ReportOptions options;
@@ -95,14 +95,11 @@ void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
     line.stationArguments = {firstName, image.path};
     JsonLine::SetInitialCapacity(LongestJsonLine(line));
   }
-  // The JSON lines with the run log: its records are written from the tick.
-  RunLog log;
   std::string error;
-  ASSERT_TRUE(log.Open(dir.File("runs.log"), error)) << error;
-  Reporter reporter(options, std::chrono::steady_clock::now(), image, json ? &log : nullptr);
+  Reporter reporter(options, std::chrono::steady_clock::now(), image);
   CountingObserver observer(reporter);
   observer.outcomes.reserve(8);
-  RunSettings settings;
+  LaneSettings settings;
   PortTarget a, b;
   a.label = a.path = first.serialPath();
   if (longNames) a.label = firstName;
@@ -126,17 +123,22 @@ void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
     a = targets[0];
     b = targets[1];
   }
-  PortRun runA({a}, settings, observer);
-  PortRun runB({b}, settings, observer);
-  std::string message;
-  ASSERT_TRUE(runA.Load(dir.File("IMAGE.UPL"), message)) << message;
-  ASSERT_TRUE(runB.Load(dir.File("IMAGE.UPL"), message)) << message;
-  reporter.Watch({&runA, &runB});
+  Station station(settings, observer);
+  station.AddLane({a});
+  station.AddLane({b});
+  std::string warning;
+  ASSERT_TRUE(station.LoadImage(dir.File("IMAGE.UPL"), error, warning)) << error;
+  if (!longNames) image = station.image();
+  // The JSON lines with the run log: its records are written from the tick.
+  if (json) {
+    ASSERT_TRUE(station.OpenLog(dir.File("runs.log"), error)) << error;
+  }
+  reporter.Watch(station.lanes());
   std::atomic<bool> stop{false};
   if (loop) observer.stop = &stop;
 
   allocations = 0;
-  RunLoop({&runA, &runB}, stop, 3ms, [&] { reporter.AfterTick(); });
+  station::RunLoop(station, stop, 3ms, [&] { reporter.AfterTick(); });
   counting = false;
   EXPECT_TRUE(outQueue.Finish(std::chrono::seconds(5)));
   EXPECT_TRUE(errQueue.Finish(std::chrono::seconds(5)));
@@ -153,8 +155,8 @@ void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
   }
 
   ASSERT_EQ(observer.outcomes.size(), 2u);
-  EXPECT_EQ(observer.outcomes[0], Outcome::Success);
-  EXPECT_EQ(observer.outcomes[1], Outcome::Success);
+  EXPECT_EQ(observer.outcomes[0], RunOutcome::Success);
+  EXPECT_EQ(observer.outcomes[1], RunOutcome::Success);
   EXPECT_GE(observer.blocks, 2 * 24);
   EXPECT_EQ(allocations, 0) << (json ? "JSON lines" : "live lines");
   if (json) {

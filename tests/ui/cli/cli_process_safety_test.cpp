@@ -20,7 +20,7 @@
 #include "cli_fixture.h"
 #include "cli_process.h"
 #include "device_process.h"
-#include "output_queue.h"
+#include "standard_streams.h"
 #include "posix_serial_port.h"
 #include "pty_pair.h"
 #include "temp_dir.h"
@@ -312,7 +312,7 @@ TEST_F(CliProcessSafetyTest, UnreadStandardOutputHoldsUpNoRun) {
 TEST(OutputQueue, KeptPiecesOutliveAFullQueueInOrder) {
   Pipe pipe;
   ASSERT_GE(::fcntl(pipe.write, F_SETPIPE_SZ, 4096), 4096);
-  OutputQueue queue(8 * 1024, 4 * 1024);
+  OutputQueue queue(8 * 1024, 4 * 1024, WriteToDescriptor);
   queue.Start();
   const std::string filler(500, 'p');
   int left = 0;
@@ -347,7 +347,7 @@ TEST(OutputQueue, KeptPiecesOutliveAFullQueueInOrder) {
   // A reader that went away ends that output; the queue goes on.
   Pipe gone;
   gone.CloseRead();
-  OutputQueue other(1024, 1024);
+  OutputQueue other(1024, 1024, WriteToDescriptor);
   other.Start();
   signal(SIGPIPE, SIG_IGN);
   EXPECT_TRUE(other.Push(gone.write, "x\n", 2, Piece::Kept));

@@ -26,6 +26,11 @@
 namespace tarnwick::cli {
 namespace {
 
+using station::ImageInfo;
+using station::RunLog;
+using station::RunStart;
+using station::Sha256Hex;
+
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::CliProcess;

@@ -32,6 +32,7 @@ using testing::CliProcess;
 using testing::DeviceProcess;
 using nlohmann::json;
 using testing::ParseJsonLines;
+using station::Sha256Hex;
 
 class CliRunTest : public testing::CliFixture {
  protected:
