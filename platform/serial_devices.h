@@ -27,7 +27,8 @@ struct SerialDevice {
   std::string name;                // "ttyUSB0"; on Windows "COM3"
   std::string path;                // "/dev/ttyUSB0"; on Windows "\\.\COM3"
   std::vector<std::string> byId;   // stable names, full paths under /dev/serial/by-id
-  std::string driver;              // "ftdi_sio", "cdc_acm", "serial8250"; on Windows the device object
+  std::string driver;              // "ftdi_sio", "cdc_acm", "serial8250"; on Windows the driver's
+                                   // service ("usbser", "FTDIBUS"), else the device object
   bool usb = false;
   std::string vendorId, productId;  // four hex digits each
   std::string manufacturer, product, serial;
@@ -57,7 +58,9 @@ struct PortTarget {
   std::string argument;
   // What is looked at again when a device answers (see StillNamed): a path
   // that must still lead to `path`, and the sysfs device of the adapter whose
-  // serial number must still be `usbSerial`; empty where there is none.
+  // serial number must still be `usbSerial`; empty where there is none. On
+  // Windows both stay empty: the COM port `path` names must still have the
+  // adapter whose serial number is `usbSerial`, where there is one.
   std::string follow;
   std::string sysDevice;
 };

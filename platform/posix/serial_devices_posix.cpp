@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +18,7 @@
 #include "permission_hint.h"
 #include "port_map.h"
 #include "serial_devices.h"
+#include "usb_match.h"
 
 namespace tarnwick {
 namespace {
@@ -68,12 +68,6 @@ void ReadUsbAttributes(const fs::path& sysRoot, const std::string& name, SerialD
 
 int OperatingSystemAccess(const std::string& path) {
   return ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-}
-
-unsigned HexValue(const std::string& text) {
-  unsigned value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  return error == std::errc() && end == text.data() + text.size() ? value : 0xFFFFFFFFu;
 }
 
 void Describe(PortTarget& target, const std::vector<SerialDevice>& devices, const DeviceTree& tree) {
@@ -184,13 +178,7 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       break;
     }
     case PortArgumentKind::UsbId: {
-      std::vector<const SerialDevice*> matches;
-      for (const SerialDevice& device : devices) {
-        if (!device.usb || HexValue(device.vendorId) != parsed.vendorId || HexValue(device.productId) != parsed.productId)
-          continue;
-        if (!parsed.serial.empty() && device.serial != parsed.serial) continue;
-        matches.push_back(&device);
-      }
+      const std::vector<const SerialDevice*> matches = MatchUsb(parsed, devices);
       for (const SerialDevice* device : matches) {
         PortTarget match;
         match.label = argument;
@@ -198,11 +186,10 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
         match.follow = device->path;
         // Each of several adapters is its own port from now on: by its serial
         // number, else its stable name, else its node.
-        match.argument = matches.size() == 1    ? argument
-                         : !device->serial.empty() ? "usb:" + device->vendorId + ":" + device->productId + ":" +
-                                                         device->serial
-                         : !device->byId.empty() ? device->byId.front()
-                                                 : device->path;
+        match.argument = matches.size() == 1         ? argument
+                         : !UsbArgument(*device).empty() ? UsbArgument(*device)
+                         : !device->byId.empty()        ? device->byId.front()
+                                                        : device->path;
         Describe(match, devices, tree);
         out.push_back(std::move(match));
       }

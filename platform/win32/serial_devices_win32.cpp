@@ -1,51 +1,311 @@
-// The machine's serial ports on Windows: the registry's SERIALCOMM list, which
-// names every COM port the drivers have made, without opening any.
+// The machine's serial ports on Windows: the COM ports SetupAPI reports, with
+// the USB adapter behind each, and the registry's SERIALCOMM list for those
+// it does not (virtual ports, Wine's). Nothing is opened.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h.
+#include <cfgmgr32.h>
+#include <devpropdef.h>
+#include <setupapi.h>
 
 #include <algorithm>
-#include <charconv>
+#include <string_view>
 
 #include "serial_devices.h"
+#include "usb_match.h"
 #include "win32_image_file.h"
 #include "win32_serial_port.h"
 
 namespace tarnwick {
 namespace {
 
-// "\\.\COMn": the only form CreateFile takes for COM10 and above.
+// The devices that offer a COM port interface, and those of the Ports class
+// (some adapters' drivers offer no interface).
+constexpr GUID kComPortInterface = {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+constexpr GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+// The product name the USB device reports for itself.
+const DEVPROPKEY kBusReportedDeviceDesc = {
+    {0x540B947E, 0x8B40, 0x45BC, {0xA8, 0xA2, 0x6A, 0x0B, 0x89, 0x4C, 0xBD, 0xA2}}, 4};
+
+constexpr std::size_t kIdChars = 3 * MAX_DEVICE_ID_LEN + 1;  // a device ID in UTF-8
+constexpr std::size_t kNameChars = 64;
+
+// "\\.\COMn": the form CreateFile takes for every COM port.
 std::string DevicePath(const std::string& comName) { return "\\\\.\\" + comName; }
+
+// A COM name without the "\\.\" a device path puts before it.
+std::string_view ComNameOf(std::string_view path) {
+  return path.starts_with("\\\\.\\") ? path.substr(4) : path;
+}
+
+// `text` in UTF-8 into `out`, cut to fit; empty on failure.
+void Utf8(const wchar_t* text, char* out, std::size_t size) {
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out, static_cast<int>(size), nullptr, nullptr);
+  if (length <= 0) out[0] = '\0';
+  out[size - 1] = '\0';
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string converted(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), length, nullptr, nullptr);
+  converted.pop_back();  // the terminating zero
+  return converted;
+}
+
+std::string Lower(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lowered;
+}
+
+// The IDs of one device, in UTF-8: its instance ID, its first hardware ID,
+// and its parent's instance ID (the USB device above a driver's own bus, or
+// above one interface of a composite adapter).
+struct DeviceIds {
+  char instance[kIdChars] = {};
+  char hardware[kIdChars] = {};
+  char parent[kIdChars] = {};
+};
+
+void ReadIds(HDEVINFO set, SP_DEVINFO_DATA& data, DeviceIds& ids) {
+  ids = DeviceIds{};
+  wchar_t text[MAX_DEVICE_ID_LEN + 1] = {};
+  if (::SetupDiGetDeviceInstanceIdW(set, &data, text, MAX_DEVICE_ID_LEN, nullptr)) {
+    Utf8(text, ids.instance, sizeof ids.instance);
+  }
+  // A list of strings; the first is the most specific.
+  wchar_t hardware[MAX_DEVICE_ID_LEN + 2] = {};
+  if (::SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(hardware),
+                                          sizeof hardware - 2 * sizeof(wchar_t), nullptr)) {
+    Utf8(hardware, ids.hardware, sizeof ids.hardware);
+  }
+  DEVINST parent = 0;
+  text[0] = L'\0';
+  if (::CM_Get_Parent(&parent, data.DevInst, 0) == CR_SUCCESS &&
+      ::CM_Get_Device_IDW(parent, text, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS) {
+    text[MAX_DEVICE_ID_LEN] = L'\0';
+    Utf8(text, ids.parent, sizeof ids.parent);
+  }
+}
+
+// The USB adapter behind a device, from its own IDs, the serial number from
+// its parent where its own IDs hold none; false when it is no USB adapter.
+bool UsbIdentity(const DeviceIds& ids, UsbDeviceId& usb) {
+  UsbDeviceId parent;
+  const bool parentIsUsb = ReadUsbDeviceId(ids.parent, parent);
+  if (!ReadUsbDeviceId(ids.instance, usb) && !ReadUsbDeviceId(ids.hardware, usb)) {
+    if (!parentIsUsb) return false;
+    usb = parent;
+    return true;
+  }
+  if (usb.serial.empty() && parentIsUsb && SameUsbSerial(parent.vendorId, usb.vendorId) &&
+      SameUsbSerial(parent.productId, usb.productId)) {
+    usb.serial = parent.serial;
+  }
+  return true;
+}
+
+// Calls visit(set, data, portName) for each COM port SetupAPI reports, the
+// name in UTF-8, until it returns false. Allocates nothing itself.
+template <typename Visit>
+void ForEachComPort(Visit&& visit) {
+  const struct {
+    const GUID* guid;
+    DWORD flags;
+  } sources[] = {{&kComPortInterface, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE}, {&kPortsClass, DIGCF_PRESENT}};
+  for (const auto& source : sources) {
+    const HDEVINFO set = ::SetupDiGetClassDevsW(source.guid, nullptr, nullptr, source.flags);
+    if (set == INVALID_HANDLE_VALUE) continue;
+    bool more = true;
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; more && ::SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+      const HKEY key = ::SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+      if (key == INVALID_HANDLE_VALUE) continue;
+      wchar_t name[kNameChars] = {};
+      DWORD type = 0;
+      DWORD size = sizeof name - sizeof(wchar_t);
+      const LONG status = ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+      ::RegCloseKey(key);
+      if (status != ERROR_SUCCESS || type != REG_SZ || name[0] == L'\0') continue;
+      char portName[kNameChars * 3];
+      Utf8(name, portName, sizeof portName);
+      // The Ports class holds the printer ports too.
+      if (std::string_view(portName).starts_with("LPT")) continue;
+      more = visit(set, data, static_cast<const char*>(portName));
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    if (!more) return;
+  }
+}
+
+std::string Property(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property) {
+  wchar_t text[512] = {};
+  DWORD type = 0;
+  if (!::SetupDiGetDeviceRegistryPropertyW(set, &data, property, &type, reinterpret_cast<BYTE*>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr) ||
+      type != REG_SZ) {
+    return {};
+  }
+  return Utf8(text);
+}
+
+std::string BusReportedName(HDEVINFO set, SP_DEVINFO_DATA& data) {
+  wchar_t text[512] = {};
+  DEVPROPTYPE type = 0;
+  if (!::SetupDiGetDevicePropertyW(set, &data, &kBusReportedDeviceDesc, &type, reinterpret_cast<BYTE*>(text),
+                                   sizeof text - sizeof(wchar_t), nullptr, 0) ||
+      type != DEVPROP_TYPE_STRING) {
+    return {};
+  }
+  return Utf8(text);
+}
+
+bool SameName(std::string_view a, std::string_view b) { return SameUsbSerial(ComNameOf(a), ComNameOf(b)); }
+
+SerialDevice DescribeDevice(HDEVINFO set, SP_DEVINFO_DATA& data, const char* portName) {
+  SerialDevice device;
+  device.name = portName;
+  device.path = DevicePath(device.name);
+  device.driver = Property(set, data, SPDRP_SERVICE);  // "usbser", "FTDIBUS", "Serial"...
+  device.manufacturer = Property(set, data, SPDRP_MFG);
+  device.product = BusReportedName(set, data);
+  if (device.product.empty()) {
+    // "USB Serial Port (COM3)": the name without the port's.
+    device.product = Property(set, data, SPDRP_FRIENDLYNAME);
+    const std::string suffix = " (" + device.name + ")";
+    if (device.product.ends_with(suffix)) device.product.resize(device.product.size() - suffix.size());
+  }
+  DeviceIds ids;
+  ReadIds(set, data, ids);
+  UsbDeviceId usb;
+  if (UsbIdentity(ids, usb)) {
+    device.usb = true;
+    device.vendorId = Lower(usb.vendorId);
+    device.productId = Lower(usb.productId);
+    device.serial = std::string(usb.serial);
+  }
+  return device;
+}
+
+// The ports the registry's SERIALCOMM list names, with the device object each is.
+void AddSerialComm(std::vector<SerialDevice>& devices) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t valueName[256];
+    DWORD valueNameLength = sizeof valueName / sizeof valueName[0];
+    wchar_t data[256] = {};
+    DWORD dataSize = sizeof data - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG status = ::RegEnumValueW(key, index, valueName, &valueNameLength, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(data), &dataSize);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ || data[0] == L'\0') continue;
+    std::string name = Utf8(data);
+    const auto known = std::find_if(devices.begin(), devices.end(),
+                                    [&](const SerialDevice& device) { return SameName(device.name, name); });
+    if (known != devices.end()) {
+      if (known->driver.empty()) known->driver = Utf8(valueName);
+      continue;
+    }
+    SerialDevice device;
+    device.name = std::move(name);
+    device.path = DevicePath(device.name);
+    device.driver = Utf8(valueName);  // the device object, such as \Device\Serial0
+    devices.push_back(std::move(device));
+  }
+  ::RegCloseKey(key);
+}
+
+// The adapter serial number of the device `target.path` names, where it has one.
+void Describe(PortTarget& target, const std::vector<SerialDevice>& devices) {
+  for (const SerialDevice& device : devices) {
+    if (!SameName(device.name, target.path)) continue;
+    target.usbSerial = device.usb ? device.serial : std::string();
+    return;
+  }
+}
+
+// What one PORT argument stands for now, appended to `out`; false and `error`
+// when it names no port. COM names and device paths do not move when adapters
+// come and go: what one names is fixed by the argument alone, and absent is
+// never known before the port is opened.
+bool ResolveArgument(const std::string& argument, const std::vector<SerialDevice>& devices,
+                     std::vector<PortTarget>& out, std::string& error) {
+  const PortArgument parsed = ParsePortArgument(argument, error);
+  PortTarget target;
+  target.label = argument;
+  target.argument = argument;
+  switch (parsed.kind) {
+    case PortArgumentKind::Invalid:
+      return false;
+    case PortArgumentKind::ComName:
+      target.label = "COM" + std::to_string(parsed.comNumber);
+      target.path = target.label;
+      break;
+    case PortArgumentKind::ComMapping: {
+      target.label = "COM" + std::to_string(parsed.comNumber);
+      std::string ignored;
+      const PortArgument mapped = ParsePortArgument(parsed.path, ignored);
+      target.path = mapped.kind == PortArgumentKind::ComName ? "COM" + std::to_string(mapped.comNumber) : parsed.path;
+      break;
+    }
+    case PortArgumentKind::Path:
+      target.path = parsed.path;
+      break;
+    case PortArgumentKind::UsbId: {
+      const std::vector<const SerialDevice*> matches = MatchUsb(parsed, devices);
+      for (const SerialDevice* device : matches) {
+        PortTarget match;
+        match.label = argument;
+        match.path = device->name;
+        // Each of several adapters is its own port from now on: by its serial
+        // number, else by its COM name.
+        match.argument = matches.size() == 1 ? argument : !UsbArgument(*device).empty() ? UsbArgument(*device)
+                                                                                        : device->name;
+        match.usbSerial = device->serial;
+        out.push_back(std::move(match));
+      }
+      if (matches.empty()) {
+        target.missing = "no USB serial adapter with that ID is plugged in";
+        out.push_back(std::move(target));
+      }
+      return true;
+    }
+    case PortArgumentKind::ById:
+      error = "\"" + Printable(argument) +
+              "\": on Windows a port is COMn, usb:VID:PID[:SERIAL] or a device path such as \\\\.\\COM12";
+      return false;
+  }
+  Describe(target, devices);
+  out.push_back(std::move(target));
+  return true;
+}
 
 }  // namespace
 
 std::vector<SerialDevice> ListSerialDevices(const DeviceTree&) {
   std::vector<SerialDevice> devices;
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return devices;
-  }
-  for (DWORD index = 0;; ++index) {
-    char valueName[256];
-    DWORD valueNameLength = sizeof valueName;
-    char data[256];
-    DWORD dataLength = sizeof data - 1;
-    DWORD type = 0;
-    const LONG status = ::RegEnumValueA(key, index, valueName, &valueNameLength, nullptr, &type,
-                                        reinterpret_cast<BYTE*>(data), &dataLength);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
-    data[dataLength] = '\0';
-    SerialDevice device;
-    device.name = data;
-    device.path = DevicePath(device.name);
-    device.driver = valueName;  // the device object, such as \Device\Serial0
-    devices.push_back(std::move(device));
-  }
-  ::RegCloseKey(key);
-  std::sort(devices.begin(), devices.end(),
-            [](const SerialDevice& a, const SerialDevice& b) { return ComNumber(a.name) < ComNumber(b.name); });
+  ForEachComPort([&](HDEVINFO set, SP_DEVINFO_DATA& data, const char* portName) {
+    const bool known = std::any_of(devices.begin(), devices.end(),
+                                   [&](const SerialDevice& device) { return SameName(device.name, portName); });
+    if (!known) devices.push_back(DescribeDevice(set, data, portName));
+    return true;
+  });
+  AddSerialComm(devices);
+  std::stable_sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
+    const unsigned left = ComNumber(a.name), right = ComNumber(b.name);
+    return left != right ? left < right : a.name < b.name;
+  });
   return devices;
 }
 
@@ -63,7 +323,6 @@ bool ComMapping(const DeviceTree&, const std::vector<std::string>& mappings, std
   return true;
 }
 
-
 std::vector<PortTarget> DefaultScanPorts(const DeviceTree&) {
   std::vector<PortTarget> targets;
   for (unsigned n = 1; n <= 4; ++n) {
@@ -75,60 +334,53 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree&) {
   return targets;
 }
 
-// COM names and device paths do not move when adapters come and go: what
-// one names is fixed by the argument alone, and absent is never known before
-// the port is opened.
-bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree&, std::vector<PortTarget>& targets,
+bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree, std::vector<PortTarget>& targets,
                   std::string& error, Absent) {
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
-    const PortArgument parsed = ParsePortArgument(argument, error);
-    PortTarget target;
-    target.label = argument;
-    target.argument = argument;
-    switch (parsed.kind) {
-      case PortArgumentKind::Invalid:
-        return false;
-      case PortArgumentKind::ComName:
-        target.label = "COM" + std::to_string(parsed.comNumber);
-        target.path = target.label;
-        break;
-      case PortArgumentKind::ComMapping: {
-        target.label = "COM" + std::to_string(parsed.comNumber);
-        unsigned number = 0;
-        std::string ignored;
-        const PortArgument mapped = ParsePortArgument(parsed.path, ignored);
-        number = mapped.kind == PortArgumentKind::ComName ? mapped.comNumber : 0;
-        target.path = number != 0 ? "COM" + std::to_string(number) : parsed.path;
-        break;
-      }
-      case PortArgumentKind::Path:
-        target.path = parsed.path;
-        break;
-      case PortArgumentKind::ById:
-      case PortArgumentKind::UsbId:
-        error = "\"" + Printable(argument) + "\": on Windows a port is COMn or a device path such as \\\\.\\COM12";
-        return false;
-    }
-    resolved.push_back(std::move(target));
+    if (!ResolveArgument(argument, devices, resolved, error)) return false;
   }
   targets = std::move(resolved);
   return true;
 }
 
 void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
+  const std::string& argument = target.argument.empty() ? target.label : target.argument;
   std::vector<PortTarget> found;
   std::string error;
-  if (!ResolvePorts({target.argument.empty() ? target.label : target.argument}, tree, found, error) || found.empty()) {
-    target.path.clear();
-    target.missing = error;
-    return;
+  if (!ResolveArgument(argument, ListSerialDevices(tree), found, error) || found.empty()) {
+    found.assign(1, PortTarget{});
+    found.front().missing = error.empty() ? "it names no port" : error;
   }
-  target.path = found.front().path;
-  target.missing.clear();
+  // Of several adapters that fit, the one the target had stays its own.
+  const auto same = std::find_if(found.begin(), found.end(), [&](const PortTarget& each) {
+    return !each.path.empty() && SameName(each.path, target.path);
+  });
+  const PortTarget& now = same != found.end() ? *same : found.front();
+  target.path = now.path;
+  target.byId = now.byId;
+  target.usbSerial = now.usbSerial;
+  target.missing = now.missing;
+  target.follow = now.follow;
+  target.sysDevice = now.sysDevice;
 }
 
-bool StillNamed(const PortTarget& target) { return !target.path.empty(); }
+bool StillNamed(const PortTarget& target) {
+  if (target.path.empty()) return false;
+  if (target.usbSerial.empty()) return true;
+  // The adapter on that COM port now must be the one found.
+  bool still = false;
+  DeviceIds ids;
+  ForEachComPort([&](HDEVINFO set, SP_DEVINFO_DATA& data, const char* portName) {
+    if (!SameName(portName, target.path)) return true;
+    ReadIds(set, data, ids);
+    UsbDeviceId usb;
+    still = UsbIdentity(ids, usb) && SameUsbSerial(usb.serial, target.usbSerial);
+    return false;
+  });
+  return still;
+}
 
 std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<win32::Win32SerialPort>(); }
 

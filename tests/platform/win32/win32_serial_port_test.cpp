@@ -6,6 +6,7 @@
 // a port twice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -15,9 +16,12 @@
 
 #include "frame_codec.h"
 #include "programmer_state.h"
+#include "serial_devices.h"
 #include "serial_link.h"
 #include "system_error_text.h"
 #include "win32_serial_port.h"
+// After windows.h.
+#include <setupapi.h>
 
 namespace tarnwick::win32 {
 namespace {
@@ -231,6 +235,147 @@ TEST_F(PortPairTest, ClosingWithWritesInFlightFreesEveryWriteForTheNextOpen) {
   Bytes handshake(kHandshakeFrameLength);
   BuildFrame(handshakeSource.data(), handshake.data(), kHandshakeDataLength);
   EXPECT_EQ(got, handshake);
+}
+
+// The ports the prefix maps are listed as "tarnwick-cli ports" shows them,
+// though Wine's SetupAPI reports none of them, and PORT arguments resolve
+// over them: COM names as they stand, usb: to the adapters present (none).
+TEST(SerialDevicesTest, MappedPortsAreListedAndPortArgumentsResolveOverThem) {
+  const DeviceTree tree;
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  std::vector<std::string> names;
+  for (const SerialDevice& device : devices) {
+    names.push_back(device.name);
+    if (device.name == kLocalEnd) {
+      EXPECT_EQ(device.path, "\\\\.\\COM1");
+      EXPECT_FALSE(device.usb);
+    }
+  }
+  EXPECT_NE(std::find(names.begin(), names.end(), kLocalEnd), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), kRemoteEnd), names.end());
+
+  std::vector<PortTarget> targets;
+  std::string error;
+  ASSERT_TRUE(ResolvePorts({"com1", "usb:0403:6001", "COM3=COM2"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 3u);
+  EXPECT_EQ(targets[0].path, kLocalEnd);
+  EXPECT_TRUE(StillNamed(targets[0]));
+  EXPECT_EQ(targets[1].label, "usb:0403:6001");
+  EXPECT_EQ(targets[1].path, "");
+  EXPECT_NE(targets[1].missing, "");
+  EXPECT_FALSE(StillNamed(targets[1]));
+  EXPECT_EQ(targets[2].label, "COM3");
+  EXPECT_EQ(targets[2].path, kRemoteEnd);
+
+  // Resolved again, the adapter is still absent; a COM name still stands.
+  ResolveAgain(tree, targets[1]);
+  EXPECT_EQ(targets[1].path, "");
+  EXPECT_NE(targets[1].missing, "");
+  ResolveAgain(tree, targets[0]);
+  EXPECT_EQ(targets[0].path, kLocalEnd);
+
+  EXPECT_FALSE(ResolvePorts({"usb-FTDI_FT232R_A50285BI-if00-port0"}, tree, targets, error));
+  EXPECT_NE(error.find("usb:VID:PID"), std::string::npos) << error;
+}
+
+// A USB serial adapter as its driver shows it to SetupAPI (Wine takes any
+// device registered in the Ports class for one present), gone at the end.
+class FakeAdapter {
+ public:
+  FakeAdapter(const wchar_t* instanceId, const wchar_t* hardwareId, const wchar_t* portName)
+      : set_(::SetupDiCreateDeviceInfoList(&kPortsClass, nullptr)) {
+    data_.cbSize = sizeof data_;
+    registered_ = ::SetupDiCreateDeviceInfoW(set_, instanceId, &kPortsClass, nullptr, nullptr, 0, &data_) &&
+                  ::SetupDiRegisterDeviceInfo(set_, &data_, 0, nullptr, nullptr, nullptr);
+    std::wstring ids = std::wstring(hardwareId) + L'\0';
+    Property(SPDRP_HARDWAREID, ids.c_str(), ids.size() + 1);
+    Property(SPDRP_MFG, L"FTDI", 5);
+    MoveTo(portName);
+  }
+  ~FakeAdapter() {
+    if (registered_) ::SetupDiRemoveDevice(set_, &data_);
+    ::SetupDiDestroyDeviceInfoList(set_);
+  }
+  bool registered() const { return registered_; }
+  void MoveTo(const std::wstring& portName) {
+    const HKEY key = ::SetupDiCreateDevRegKeyW(set_, &data_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+    if (key == INVALID_HANDLE_VALUE) return;
+    ::RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName.c_str()),
+                     static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+    const std::wstring friendly = L"USB Serial Port (" + portName + L")";
+    Property(SPDRP_FRIENDLYNAME, friendly.c_str(), friendly.size() + 1);
+  }
+
+ private:
+  static constexpr GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+  void Property(DWORD property, const wchar_t* value, std::size_t units) {
+    ::SetupDiSetDeviceRegistryPropertyW(set_, &data_, property, reinterpret_cast<const BYTE*>(value),
+                                        static_cast<DWORD>(units * sizeof(wchar_t)));
+  }
+  HDEVINFO set_;
+  SP_DEVINFO_DATA data_ = {};
+  bool registered_ = false;
+};
+
+// Adapters SetupAPI reports are listed with their IDs and serial numbers,
+// merged with the ports only the registry's list names; usb: finds them, and
+// an adapter that moves to another COM number is followed there.
+TEST(SerialDevicesTest, UsbAdaptersAreFoundByTheirIdsAndFollowedToAnotherComNumber) {
+  FakeAdapter first(L"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", L"FTDIBUS\\COMPORT&VID_0403&PID_6001", L"COM2");
+  FakeAdapter second(L"FTDIBUS\\VID_0403+PID_6001+B7A\\0000", L"FTDIBUS\\COMPORT&VID_0403&PID_6001", L"COM5");
+  FakeAdapter ch340(L"USB\\VID_1A86&PID_7523\\5&2E1A3B2&0&2", L"USB\\VID_1A86&PID_7523&REV_0264", L"COM6");
+  ASSERT_TRUE(first.registered() && second.registered() && ch340.registered());
+
+  const DeviceTree tree;
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  // The ports of the registry's list (COM1 and COM2 as mapped, whatever
+  // else the machine has), in the order of their numbers.
+  std::vector<std::string> listed;
+  for (const SerialDevice& device : devices) {
+    listed.push_back(device.name + (device.usb ? " usb:" + device.vendorId + ":" + device.productId + ":" + device.serial
+                                               : std::string()));
+  }
+  const auto at = [&](const std::string& entry) { return std::find(listed.begin(), listed.end(), entry); };
+  EXPECT_NE(at("COM1"), listed.end());
+  EXPECT_LT(at("COM1"), at("COM2 usb:0403:6001:A50285BI"));
+  EXPECT_LT(at("COM2 usb:0403:6001:A50285BI"), at("COM5 usb:0403:6001:B7"));
+  EXPECT_LT(at("COM5 usb:0403:6001:B7"), at("COM6 usb:1a86:7523:"));
+  EXPECT_NE(at("COM6 usb:1a86:7523:"), listed.end());
+  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), [](const std::string& entry) { return entry.starts_with("COM2"); }),
+            1);
+  const auto adapter = std::find_if(devices.begin(), devices.end(),
+                                    [](const SerialDevice& device) { return device.name == "COM2"; });
+  ASSERT_NE(adapter, devices.end());
+  EXPECT_EQ(adapter->path, "\\\\.\\COM2");
+  EXPECT_EQ(adapter->manufacturer, "FTDI");
+  EXPECT_EQ(adapter->product, "USB Serial Port");
+
+  std::vector<PortTarget> targets;
+  std::string error;
+  ASSERT_TRUE(ResolvePorts({"usb:0403:6001", "usb:1A86:7523", "COM2"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 4u);
+  EXPECT_EQ(targets[0].path, "COM2");
+  EXPECT_EQ(targets[0].argument, "usb:0403:6001:A50285BI");
+  EXPECT_EQ(targets[1].path, "COM5");
+  EXPECT_EQ(targets[1].argument, "usb:0403:6001:B7");
+  EXPECT_EQ(targets[2].path, "COM6");
+  EXPECT_EQ(targets[2].usbSerial, "");
+  EXPECT_EQ(targets[3].usbSerial, "A50285BI");
+  for (const PortTarget& target : targets) EXPECT_TRUE(StillNamed(target)) << target.path;
+
+  // The first adapter comes back as COM1: COM2 no longer has it, and its
+  // usb: target follows it.
+  first.MoveTo(L"COM1");
+  EXPECT_FALSE(StillNamed(targets[0]));
+  EXPECT_FALSE(StillNamed(targets[3]));
+  ResolveAgain(tree, targets[0]);
+  EXPECT_EQ(targets[0].path, "COM1");
+  EXPECT_EQ(targets[0].label, "usb:0403:6001");
+  EXPECT_TRUE(StillNamed(targets[0]));
+  ASSERT_TRUE(ResolvePorts({"usb:0403:6001:a50285bi"}, tree, targets, error)) << error;
+  ASSERT_EQ(targets.size(), 1u);
+  EXPECT_EQ(targets[0].path, "COM1");
 }
 
 TEST(PortOpenTest, MissingPortFailsWithTheSystemsReason) {
