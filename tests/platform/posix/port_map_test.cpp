@@ -104,7 +104,7 @@ TEST(PortMapArguments, EachMappingReplacesOneEntry) {
 }
 
 TEST(PortMapArguments, MalformedMappingIsNamedAndChangesNothing) {
-  for (const char* bad : {"COM5=x", "COM0=x", "COM1", "COM1=", "foo", "com1=/dev/x", "COM01=/dev/x", "=x"}) {
+  for (const char* bad : {"COM5=x", "COM0=x", "COM1", "COM1=", "foo", "COM01=/dev/x", "=x"}) {
     PortMap map;
     map.devices = {"/dev/a", "", "", ""};
     std::string error;
@@ -116,14 +116,21 @@ TEST(PortMapArguments, MalformedMappingIsNamedAndChangesNothing) {
   std::string error;
   EXPECT_FALSE(map.ApplyArguments({"COM1\n=x"}, error));
   EXPECT_EQ(error.find('\n'), std::string::npos) << "the message stays on one line";
+  EXPECT_FALSE(map.ApplyArguments({"COM9=/x\nFAKE LINE"}, error));
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  // COM names are read in any letter case, as every program reads them.
+  ASSERT_TRUE(map.ApplyArguments({"com1=/dev/x", "Com2=/dev/y"}, error)) << error;
+  EXPECT_EQ(map.devices[0], "/dev/x");
+  EXPECT_EQ(map.devices[1], "/dev/y");
 }
 
 TEST(PortMapLookup, UnknownNamesHaveNoDevice) {
   PortMap map;
   map.devices = {"/dev/a", "/dev/b", "/dev/c", "/dev/d"};
   EXPECT_EQ(map.DeviceFor("COM4"), "/dev/d");
-  for (const char* name : {"COM5", "COM0", "COM", "com1", "COM1 ", ""}) EXPECT_EQ(map.DeviceFor(name), "") << name;
+  for (const char* name : {"COM5", "COM0", "COM", "COM1 ", ""}) EXPECT_EQ(map.DeviceFor(name), "") << name;
   EXPECT_EQ(map.DeviceFor(nullptr), "");
+  EXPECT_EQ(map.DeviceFor("com1"), "/dev/a");
 }
 
 }  // namespace
