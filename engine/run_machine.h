@@ -75,7 +75,7 @@ inline constexpr const char* kTextResultDroppedFormat =
 enum class RunOutcome {
   None,         // no run has ended yet (or one is going on)
   Success,      // the device reported status 0
-  Failure,      // the device reported a non-zero status (the run goes on)
+  Failure,      // the device reported a non-zero status
   NoDevice,     // the scan found no device on any port
   PortLost,     // the port failed during the run
 };
@@ -144,8 +144,6 @@ class ProgrammerEngine {
   std::uint32_t probeAttempts_ = 0;
   // A result with a non-zero status arrived and is not yet reported.
   bool failedResultPending_ = false;
-  // The failure box is open; ticks meanwhile must not open another.
-  bool failureBoxShowing_ = false;
   // The furthest the run has got: one more than the index of the furthest
   // block served. The device can be anywhere up to it, never beyond.
   std::uint32_t furthestBlock_ = 0;

@@ -99,8 +99,8 @@ class DemoDriver {
       case tarnwick::RunOutcome::Success:
         Finish(Outcome::Succeeded);
         break;
-      case tarnwick::RunOutcome::Failure:   // the run would wait for ever for a better result
-      case tarnwick::RunOutcome::PortLost:  // the run is over; the dialog stays open
+      case tarnwick::RunOutcome::Failure:   // the run is over; the dialog stays open
+      case tarnwick::RunOutcome::PortLost:
         Finish(Outcome::Failed);
         break;
       case tarnwick::RunOutcome::NoDevice:
