@@ -136,12 +136,13 @@ void ProgrammerEngine::StepRun() {
           return;
         case kResultFailure:
           lastOutcome_ = RunOutcome::Failure;
-          // The run goes on (the device may try again); ticks during the box
-          // keep serving it but must not open a second box.
-          if (failureBoxShowing_) return;
-          failureBoxShowing_ = true;
+          // The run ends as after success: idle before the box, so the ticks
+          // during it do nothing; the port stays open for the next run.
+          state_.connectStep = StepFirstPort;
+          state_.runState = RunIdle;
+          window_.EnableControl(IdProgram, true);
+          window_.EnableControl(IdStop, false);
           window_.ShowMessage(kTextFailed, MessageIcon::Exclamation);
-          failureBoxShowing_ = false;
           return;
         default:
           return;

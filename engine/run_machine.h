@@ -156,8 +156,6 @@ class ProgrammerEngine {
   std::uint32_t probeAttempts_ = 0;
   // A result with a non-zero status arrived and is not yet reported.
   bool failedResultPending_ = false;
-  // The failure box is open; ticks meanwhile must not open another.
-  bool failureBoxShowing_ = false;
   // The furthest the run has got: one more than the index of the furthest
   // block served. The device can be anywhere up to it, never beyond.
   std::uint32_t furthestBlock_ = 0;

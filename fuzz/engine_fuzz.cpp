@@ -270,10 +270,22 @@ class EngineRun {
     if (std::strcmp(text, kTextSucceeded) == 0) {
       Check(successAllowed_, "success reported without a whole result frame with status 0");
     }
+    // A reported failure ends the run: nothing of it may open a box after it.
+    Check(!failureBoxOpen_, "a box opened over the failure box");
+    const bool failure = std::strcmp(text, kTextFailed) == 0;
+    if (failure) {
+      Check(engine_.state().runState == RunIdle, "the run goes on after its failure was reported");
+      Check(window_.IsEnabled(IdProgram) && !window_.IsEnabled(IdStop),
+            "after a failure Program is not enabled or Stop not disabled");
+      Check(port_.IsOpen(), "the port was closed on a failure");
+    }
     if (boxDepth_ >= kMaxBoxDepth) return;
     ++boxDepth_;
+    const bool outer = failureBoxOpen_;
+    failureBoxOpen_ = failure;
     const unsigned events = input_.Byte() % 4u;
     for (unsigned i = 0; i < events && !Ended() && !input_.Empty(); ++i) Step(true);
+    failureBoxOpen_ = outer;
     --boxDepth_;
   }
 
@@ -316,6 +328,7 @@ class EngineRun {
   bool exited_ = false;
   unsigned ticks_ = 0;
   int boxDepth_ = 0;
+  bool failureBoxOpen_ = false;
 };
 
 }  // namespace

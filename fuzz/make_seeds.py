@@ -95,7 +95,7 @@ ENGINE = {
     + load(300) + connect_com1() + serve(1, 2) + succeed(),
     "long_file_small_reads": [COM1] + load(70000, chunk=3) + connect_com1() + serve(1, 2, 3) + [EXIT],
     "failure_then_retry": [COM1] + load(300) + connect_com1() + serve(1, 2) + [RESULT, 2] + ticks(1)
-    + box([REQUEST, 0], [TICK], [TICK]) + serve(1, 2) + succeed(),
+    + box([REQUEST, 0], [TICK], [TICK]) + [PROGRAM] + ticks(2) + serve(0, 1, 2) + succeed(),
     "stalled_device": [COM1] + load(300) + connect_com1() + ticks(120) + serve(1, 2) + succeed(),
     "second_run_same_port": [COM1] + load(300) + connect_com1() + serve(1, 2) + succeed() + [PROGRAM] + ticks(2)
     + serve(0, 1, 2) + succeed(),

@@ -83,7 +83,5 @@ inline constexpr DialogTemplate kAboutBox{
 
 // String 101: the menu item that opens the About box.
 inline constexpr const char* kAboutMenuText = "&About Tarnwick...";
-// Its command ID in the system menu, where the platform has one.
-inline constexpr unsigned kAboutCommandId = 0x10;
 
 }  // namespace tarnwick::ui

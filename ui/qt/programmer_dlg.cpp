@@ -21,10 +21,6 @@
 #include "dialog_units.h"
 #include "permission_hint.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace tarnwick::ui {
 namespace {
 
@@ -70,15 +66,6 @@ CProgrammerDlg::CProgrammerDlg(SerialPort& port, QWidget* parent)
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(static_cast<int>(kTimerPeriodMs));
   connect(&timer_, &QTimer::timeout, this, &CProgrammerDlg::OnTick);
-
-#ifdef Q_OS_WIN
-  // The About item goes at the end of the system menu, after a separator.
-  if (HMENU menu = ::GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
-    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(menu, MF_STRING, kAboutCommandId,
-                  reinterpret_cast<LPCWSTR>(QString::fromLatin1(kAboutMenuText).utf16()));
-  }
-#endif
 
   // Focus given to any control ends the time without one.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -214,34 +201,20 @@ void CProgrammerDlg::keyPressEvent(QKeyEvent* event) {
     }
     return;
   }
-#ifndef Q_OS_WIN
   if ((key == Qt::Key_Menu && modifiers == Qt::NoModifier) || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
     QWidget* anchor = focusWidget() != nullptr ? focusWidget() : this;
     ShowAboutMenu(anchor->mapToGlobal(anchor->rect().center()), true);
     return;
   }
-#endif
   QDialog::keyPressEvent(event);
 }
 
-#ifndef Q_OS_WIN
-// This platform offers no system menu that a program may extend, so the About
-// item lives in the dialog's context menu.
+// The window manager offers no system menu that a program may extend, so the
+// About item lives in the dialog's context menu.
 void CProgrammerDlg::contextMenuEvent(QContextMenuEvent* event) {
   ShowAboutMenu(event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
   event->accept();
 }
-#else
-bool CProgrammerDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-  const MSG* msg = static_cast<const MSG*>(message);
-  if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommandId) {
-    OnAbout();
-    *result = 0;
-    return true;
-  }
-  return QDialog::nativeEvent(eventType, message, result);
-}
-#endif
 
 void CProgrammerDlg::ShowAboutMenu(const QPoint& globalPosition, bool fromKeyboard) {
   QMenu menu(this);

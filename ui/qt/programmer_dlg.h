@@ -75,11 +75,7 @@ class CProgrammerDlg : public QDialog, public WindowOps {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-#ifndef Q_OS_WIN
   void contextMenuEvent(QContextMenuEvent* event) override;
-#else
-  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
 
  private:
   void BuildControls();

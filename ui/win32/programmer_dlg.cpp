@@ -214,16 +214,29 @@ void CProgrammerDlg::SetReadout(int controlId, std::uint32_t value) {
 }
 
 void CProgrammerDlg::EnableControl(int controlId, bool enabled) {
-  ::EnableWindow(::GetDlgItem(window_, controlId), enabled ? TRUE : FALSE);
+  HWND control = ::GetDlgItem(window_, controlId);
+  if (!enabled && control != nullptr && ::GetFocus() == control) {
+    // A control that is disabled loses the focus to no one, and with no
+    // control focused the dialog takes no key at all, not even Esc. So the
+    // focus goes on first, to the next tab stop, as Tab would take it.
+    HWND next = ::GetNextDlgTabItem(window_, control, FALSE);
+    if (next != nullptr && next != control) {
+      ::SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
+    }
+  }
+  ::EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
 void CProgrammerDlg::SetProgressRange(std::uint32_t maximum) {
+  // A range of 0 to 0 draws an empty bar whatever the position. An empty
+  // image is wholly sent with its one empty block: its bar stands full.
+  progressEmpty_ = maximum == 0;
   // The 32-bit range message: 65,536 does not fit the 16-bit one.
-  ::SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
+  ::SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(progressEmpty_ ? 1 : maximum));
 }
 
 void CProgrammerDlg::SetProgressPosition(std::uint32_t position) {
-  ::SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  ::SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progressEmpty_ ? 1 : position), 0);
 }
 
 bool CProgrammerDlg::StartTimer() { return ::SetTimer(window_, kRunTimer, kTimerPeriod, nullptr) != 0; }

@@ -64,6 +64,8 @@ class CProgrammerDlg final : public WindowOps {
   std::string statusDetail_;  // the tooltip's text, kept while it shows
   HICON icon_;
   std::string appName_;  // caption of every message box
+  // The progress bar's range is that of an empty image.
+  bool progressEmpty_ = false;
   Win32SerialPort port_;
   Win32ImageFile imageFile_;
   ProgrammerEngine engine_{port_, *this, imageFile_};

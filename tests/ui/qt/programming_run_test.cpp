@@ -196,13 +196,24 @@ class ProgrammingRunTest : public QObject {
   }
 
   // A box opened from a tick: the device reports a failed result, and the
-  // ticks go on while the box is open.
-  void ticksGoOnUnderABoxOpenedByATick() {
+  // ticks go on while the box is open. The failure ends the run: the device
+  // then closes the line (its one run is over) while the box still shows, and
+  // no box for the lost port follows; Program may start again, and the port
+  // stays open as after success.
+  void failureEndsTheRunWhileTicksGoOnUnderItsBox() {
     const QString image = WriteImageFile(dir_, "FAIL.UPL", RandomBytes(300, 3));
-    DeviceProcess device(kDeviceTool, {"--baud", "0", "--status", "2"});
+    DeviceProcess device(kDeviceTool, {"--baud", "0", "--status", "2", "--runs", "1"});
     PosixSerialPort port(Ports(Path(device), Missing(2), Missing(3), Missing(4)));
     CProgrammerDlg dialog(port);
-    DialogRecorder seen(dialog, 1000);
+    DialogRecorder seen(dialog, 1500);
+    bool buttonsAtBox = false;
+    QObject::connect(&dialog, &CProgrammerDlg::messageBoxAboutToShow, &dialog, [&](QMessageBox*) {
+      buttonsAtBox = seen.button(IdProgram)->isEnabled() && !seen.button(IdStop)->isEnabled();
+    });
+    int deviceEnded = -2;
+    seen.afterBox = [&] {
+      if (deviceEnded == -2) deviceEnded = device.WaitForExit(std::chrono::milliseconds(0));
+    };
     dialog.setFileChooser([&](QWidget*) { return image; });
     dialog.show();
     seen.button(IdLoadFile)->click();
@@ -211,6 +222,18 @@ class ProgrammingRunTest : public QObject {
     QCOMPARE(seen.boxes[0].text, QStringLiteral("   Programming Device Fail!    "));
     QCOMPARE(seen.boxes[0].icon, QMessageBox::Warning);
     QVERIFY2(seen.boxes[0].ticksWhileOpen >= 3, qPrintable(QString::number(seen.boxes[0].ticksWhileOpen)));
+    QVERIFY2(deviceEnded >= 0, "the device closed the line while the failure box showed");
+    QVERIFY(buttonsAtBox);
+
+    const int ticks = dialog.tickCount();
+    QTest::qWait(500);
+    QVERIFY(dialog.tickCount() > ticks);
+    QCOMPARE(seen.boxes.size(), 1);
+    QCOMPARE(seen.status(), QStringLiteral("Done"));
+    QCOMPARE(dialog.engine().lastOutcome(), RunOutcome::Failure);
+    QVERIFY(dialog.engine().link().IsOpen());
+    QVERIFY(seen.button(IdProgram)->isEnabled());
+    QVERIFY(!seen.button(IdStop)->isEnabled());
   }
 
   // Runs whose result arrives while the About box, or the context menu, or

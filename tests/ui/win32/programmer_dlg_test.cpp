@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app_name.h"
@@ -314,9 +315,11 @@ INT_PTR RunDialog(const std::function<void(HWND)>& inspect,
   CProgrammerDlg dialog(::GetModuleHandleA(nullptr));
   if (prepare) prepare(dialog);
   std::thread inspector([&] {
+    // Found once shown: the dialog box shows it when its initialisation is done.
     HWND window = nullptr;
     for (int i = 0; i < 400 && window == nullptr; ++i) {
       window = ::FindWindowA("#32770", "Tarnwick");
+      if (window != nullptr && !::IsWindowVisible(window)) window = nullptr;
       if (window == nullptr) ::Sleep(25);
     }
     if (window == nullptr) {
@@ -371,6 +374,98 @@ TEST(MainDialogTest, OtherSystemCommandsGetTheDefaultHandling) {
     // Close from the system menu ends the run as Cancel does.
     ::PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+// The control that has the focus in the dialog's thread; nullptr for none.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// A key pressed and released on the keyboard, as the operator would.
+void PressKey(WORD key) {
+  INPUT keys[2] = {};
+  keys[0].type = keys[1].type = INPUT_KEYBOARD;
+  keys[0].ki.wVk = keys[1].ki.wVk = key;
+  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ::SendInput(2, keys, sizeof keys[0]);
+  ::Sleep(100);
+}
+
+bool WaitUntil(const std::function<bool()>& ready) {
+  for (int i = 0; i < 200; ++i) {
+    if (ready()) return true;
+    ::Sleep(10);
+  }
+  return ready();
+}
+
+// Stop and Program, pressed from the keyboard, disable themselves: the focus
+// goes on to the next tab stop first, so that Tab, Esc and the rest still work.
+TEST(MainDialogTest, KeyboardWorksOnAfterTheFocusedButtonDisablesItself) {
+  for (const int pressed : {IDC_STOP, IDC_PROGRAM}) {
+    SCOPED_TRACE(pressed == IDC_STOP ? "Stop" : "Program");
+    const INT_PTR result = RunDialog(
+        [&](HWND window) {
+          EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == window; }));
+          HWND button = ::GetDlgItem(window, pressed);
+          ::EnableWindow(button, TRUE);
+          ::PostMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+          ASSERT_TRUE(WaitUntil([&] { return FocusOf(window) == button; }));
+          PressKey(VK_SPACE);
+          EXPECT_TRUE(WaitUntil([&] { return !::IsWindowEnabled(button); })) << "the key pressed the button";
+          // Neither Stop (disabled here) nor the read-outs take it: Exit does.
+          EXPECT_EQ(FocusOf(window), ::GetDlgItem(window, IDCANCEL));
+          if (pressed == IDC_STOP) {
+            PressKey(VK_TAB);
+            EXPECT_EQ(FocusOf(window), ::GetDlgItem(window, IDC_LOAD_FILE)) << "Tab moves on";
+          }
+          PressKey(VK_ESCAPE);
+          if (!WaitUntil([&] { return !::IsWindow(window); })) {
+            ADD_FAILURE() << "Esc did not end the dialog";
+            // Ended otherwise, with the scan's box closed should it have come.
+            while (::IsWindow(window)) {
+              if (HWND box = ::GetWindow(::GetDesktopWindow(), GW_CHILD); box != nullptr) {
+                for (; box != nullptr; box = ::GetWindow(box, GW_HWNDNEXT)) {
+                  if (::GetWindow(box, GW_OWNER) == window) ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+                }
+              }
+              ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+              ::Sleep(200);
+            }
+          }
+        },
+        [](CProgrammerDlg& dialog) {
+          for (std::size_t i = 0; i < 4; ++i) dialog.MapPort(i, "COM250");  // no such port
+        });
+    EXPECT_EQ(result, IDCANCEL);
+  }
+}
+
+// The bar of an empty image stands full; any other follows the bytes sent.
+TEST(MainDialogTest, ProgressBarOfAnEmptyImageIsFull) {
+  CProgrammerDlg* shown = nullptr;
+  const INT_PTR result = RunDialog(
+      [&](HWND window) {
+        HWND bar = ::GetDlgItem(window, IDC_PROGRESS);
+        const auto check = [&](std::uint32_t maximum, std::uint32_t position, const char* what) {
+          shown->SetProgressRange(maximum);
+          shown->SetProgressPosition(position);
+          PBRANGE range{};
+          ::SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+          const auto at = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
+          EXPECT_GT(range.iHigh, range.iLow) << what;
+          return std::pair<int, int>(at, range.iHigh);
+        };
+        EXPECT_EQ(check(0, 0, "empty"), (std::pair<int, int>(1, 1)));
+        EXPECT_EQ(check(1000, 128, "1000 bytes"), (std::pair<int, int>(128, 1000)));
+        EXPECT_EQ(check(65536, 65536, "64 KiB"), (std::pair<int, int>(65536, 65536)));
+        ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      },
+      [&](CProgrammerDlg& dialog) { shown = &dialog; });
   EXPECT_EQ(result, IDCANCEL);
 }
 
