@@ -2,6 +2,7 @@
 // statuses, the port-error explanations, and the headless demo against the
 // simulated device.
 #include <grp.h>
+#include <cerrno>
 #include <sys/stat.h>
 
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include "device_process.h"
 #include "image_file.h"
 #include "permission_hint.h"
+#include "serial_devices.h"
 #include "temp_dir.h"
 
 using namespace tarnwick;
@@ -91,7 +93,7 @@ class ProgramCommandLineTest : public QObject {
     QCOMPARE(Run(QStringLiteral(TARNWICK_DEMO_EXE), {}).exitCode, 2);
   }
 
-  void permissionErrorsNameTheOwningGroup() {
+  void openAdviceFollowsTheKindOfError() {
     const std::string file = dir_.File("port");
     WriteBytes(file, {});
     struct stat info {};
@@ -99,18 +101,30 @@ class ProgramCommandLineTest : public QObject {
     const group* owner = ::getgrgid(info.st_gid);
     QVERIFY(owner != nullptr);
     const QString name = QString::fromLocal8Bit(owner->gr_name);
-    const QString hint = QString::fromStdString(WithPermissionHint(file + ": Permission denied"));
-    QVERIFY2(hint.startsWith(QString::fromStdString(file + ": Permission denied. ")), qPrintable(hint));
-    QVERIFY2(hint.contains("group \"" + name + "\""), qPrintable(hint));
-    QVERIFY2(hint.contains("usermod -aG " + name + " "), qPrintable(hint));
-
+    PortError error;
+    error.kind = PortErrorKind::PermissionDenied;
+    error.code = EACCES;
+    const QString advice = QString::fromStdString(OpenAdvice(file, error));
+    QVERIFY2(advice.startsWith(QStringLiteral("your user must be in group \"") + name + "\""), qPrintable(advice));
+    QVERIFY2(advice.contains("usermod -aG " + name + " "), qPrintable(advice));
+    QCOMPARE(advice.toStdString(), PermissionAdvice(file, EACCES));
     // Where the owner cannot be told, the usual group is named.
-    const std::string gone = dir_.File("gone") + ": Permission denied";
-    QVERIFY(QString::fromStdString(WithPermissionHint(gone)).contains(QStringLiteral("usually dialout")));
-    // Other errors stay as the system said them.
-    const std::string other = "/dev/ttyUSB0: No such file or directory";
-    QCOMPARE(WithPermissionHint(other), other);
-    QCOMPARE(WithPermissionHint(""), std::string());
+    QVERIFY(QString::fromStdString(OpenAdvice(dir_.File("gone"), error)).contains(QStringLiteral("usually dialout")));
+    // Only a refusal is a matter of groups.
+    QCOMPARE(PermissionAdvice(file, ENOENT), std::string());
+
+    error = PortError{};
+    error.kind = PortErrorKind::InUse;
+    error.code = EBUSY;
+    QVERIFY(QString::fromStdString(OpenAdvice(file, error)).startsWith(QStringLiteral("close the program that holds it")));
+    error.holderPid = 4321;
+    error.holderName = "minicom";
+    QVERIFY(QString::fromStdString(OpenAdvice(file, error))
+                .startsWith(QStringLiteral("close minicom (pid 4321), which holds it")));
+    error = PortError{};
+    error.kind = PortErrorKind::NotFound;
+    error.code = ENOENT;
+    QVERIFY(QString::fromStdString(OpenAdvice(file, error)).contains(QStringLiteral("plugged in")));
   }
 
   void demoProgramsTheSimulatedDevice() {
