@@ -3,10 +3,13 @@
 // simulated device.
 #include <grp.h>
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include "command_line.h"
@@ -166,6 +169,37 @@ class ProgramCommandLineTest : public QObject {
     const Finished missingImage = Run(QStringLiteral(TARNWICK_DEMO_EXE), {"COM1=" + Missing(), Missing()});
     QCOMPARE(missingImage.exitCode, 1);
     QVERIFY(missingImage.out.contains(QStringLiteral("stop \"")));
+  }
+
+  // A port this user may not open: the dialog's detail (its tooltip, and
+  // standard error) tells the group to join. The superuser may open anything,
+  // so it runs the program as an ordinary user.
+  void demoExplainsAPortThisUserMayNotOpen() {
+    const QString image = WriteImageFile(dir_, "DENIED.UPL", RandomBytes(10, 5));
+    const std::string port = dir_.File("denied-port");
+    WriteBytes(port, {});
+    QCOMPARE(::chmod(port.c_str(), 0), 0);
+    struct stat info {};
+    QCOMPARE(::stat(port.c_str(), &info), 0);
+    const group* owner = ::getgrgid(info.st_gid);
+    QVERIFY(owner != nullptr);
+    QStringList arguments{"COM1=" + QString::fromStdString(port), "COM2=" + Missing(), "COM3=" + Missing(),
+                          "COM4=" + Missing(), image};
+    QString program = QStringLiteral(TARNWICK_DEMO_EXE);
+    if (::geteuid() == 0) {
+      if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        QSKIP("run as the superuser, without setpriv to run the program as another user");
+      }
+      arguments.prepend(program);
+      arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments;
+      program = QStringLiteral("setpriv");
+    }
+    const Finished run = Run(program, arguments);
+    QCOMPARE(run.exitCode, 1);
+    const QString expected = QString::fromStdString(port) + ": " + QString::fromLocal8Bit(std::strerror(EACCES)) +
+                             ". Your user must be in group \"" + QString::fromLocal8Bit(owner->gr_name) +
+                             "\", which owns " + QString::fromStdString(port) + ": sudo usermod";
+    QVERIFY2(run.err.contains(expected), qPrintable(run.err));
   }
 
   void demoFailsOnAFailedResult() {
