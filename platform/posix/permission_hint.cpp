@@ -5,7 +5,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstring>
+
+#include "posix_serial_port.h"
 
 namespace tarnwick {
 namespace {
@@ -29,12 +30,13 @@ std::string PermissionAdvice(const std::string& path, int error) {
   return "your user must be in " + who + ": sudo usermod -aG " + join + " \"$USER\", then log in again";
 }
 
-std::string WithPermissionHint(const std::string& detail) {
-  const std::string suffix = std::string(": ") + std::strerror(EACCES);
-  if (detail.size() <= suffix.size() || detail.compare(detail.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    return detail;
-  }
-  std::string advice = PermissionAdvice(detail.substr(0, detail.size() - suffix.size()), EACCES);
+std::string WithPermissionHint(const PosixSerialPort& port, const std::string& detail) {
+  // The kind of the port's error decides, not the words of the detail; the
+  // detail must be that error, or the advice would explain something else.
+  const PortError error = port.LastPortError();
+  if (error.kind != PortErrorKind::PermissionDenied || detail != port.LastError()) return detail;
+  std::string advice = PermissionAdvice(port.path(), static_cast<int>(error.code));
+  if (advice.empty()) return detail;
   advice[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(advice[0])));
   return detail + ". " + advice + ".";
 }

@@ -6,13 +6,17 @@
 
 namespace tarnwick {
 
+class PosixSerialPort;
+
 // For EACCES or EPERM on `path`: which group the user must join and how,
 // naming the group that owns the device ("your user must be in group
 // "dialout", which owns /dev/ttyUSB0: sudo usermod ..."). Empty for any other error.
 std::string PermissionAdvice(const std::string& path, int error);
 
-// `detail` as the port reported it ("/dev/ttyUSB0: Permission denied"); when
-// it is a permission error, the advice is added. Any other detail comes back unchanged.
-std::string WithPermissionHint(const std::string& detail);
+// `detail` as the engine shows it; when it is `port`'s own last error and
+// that error is a lack of permission, with the group advice added
+// ("/dev/ttyUSB0: Permission denied. Your user must be in group ...").
+// Anything else comes back unchanged.
+std::string WithPermissionHint(const PosixSerialPort& port, const std::string& detail);
 
 }  // namespace tarnwick

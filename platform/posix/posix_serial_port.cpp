@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -25,6 +26,44 @@ std::string Describe(const std::string& path, int error) { return path + ": " + 
 // Errors that only say "not now"; any other means the port is gone.
 bool IsPassing(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
+// What an error of open(), or of the first calls on what it opened, says.
+PortErrorKind KindAtOpen(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:  // a device node with no driver or no device behind it
+    case ENOTDIR:
+      return PortErrorKind::NotFound;
+    case EACCES:
+    case EPERM:
+      return PortErrorKind::PermissionDenied;
+    case EBUSY:  // another program set the terminal's exclusive mode
+      return PortErrorKind::InUse;
+    case ENOTTY:
+      return PortErrorKind::NotATerminal;
+    default:
+      return PortErrorKind::Other;
+  }
+}
+
+// What an error on the open port says: a device that went away fails with
+// EIO, ENXIO or ENODEV.
+PortErrorKind KindWhenOpen(int error) {
+  switch (error) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+      return PortErrorKind::Gone;
+    case ENOTTY:
+      return PortErrorKind::NotATerminal;
+    case EACCES:
+    case EPERM:
+      return PortErrorKind::PermissionDenied;
+    default:
+      return PortErrorKind::Other;
+  }
+}
+
 }  // namespace
 
 PosixSerialPort::PosixSerialPort(PortMap map) : map_(std::move(map)) {}
@@ -38,68 +77,95 @@ bool PosixSerialPort::Open(const char* portName) {
   // The operator's COM names go through the map; anything else is a path.
   const bool comName = ComNumber(name) != 0;
   const std::string path = comName ? map_.DeviceFor(name) : std::string(name);
+  path_ = path;
   if (path.empty()) {
-    lastError_ = std::string("no serial device is mapped to ") + name;
+    SetError(std::string("no serial device is mapped to ") + name, PortErrorKind::NotFound, 0);
     return false;
   }
 
   // O_NONBLOCK also keeps the open itself from waiting for carrier detect.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    lastError_ = Describe(path, errno);
+    const int error = errno;
+    SetError(Describe(path, error), KindAtOpen(error), error);
     return false;
   }
   if (!::isatty(fd)) {
-    lastError_ = path + ": not a serial port";
-    ::close(fd);
-    return false;
+    const int error = errno;  // ENOTTY, or EINVAL on some systems
+    return FailOpen(fd, path + ": not a serial port", PortErrorKind::NotATerminal, error);
   }
   // Before anything changes: what Close gives back.
   termios found{};
   if (::tcgetattr(fd, &found) != 0) {
-    lastError_ = Describe(path, errno);
-    ::close(fd);
-    return false;
+    const int error = errno;
+    return FailOpen(fd, Describe(path, error), KindAtOpen(error), error);
   }
   // A program that opened the port without locking it would share the line.
   if (const std::optional<PortHolder> holder = FindOtherHolder(path)) {
-    lastError_ = path + ": in use by " + holder->name + " (pid " + std::to_string(holder->pid) + ")";
-    ::close(fd);
+    // No call failed: the code stays 0, and the holder is told instead.
+    FailOpen(fd, path + ": in use by " + holder->name + " (pid " + std::to_string(holder->pid) + ")",
+             PortErrorKind::InUse, 0);
+    holderPid_ = holder->pid;
+    const std::size_t length = std::min(holder->name.size(), holderName_.size() - 1);
+    holder->name.copy(holderName_.data(), length);
+    holderName_[length] = '\0';
     return false;
   }
   // The lock comes before TIOCEXCL so that a failed open leaves the port as
   // it found it.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    lastError_ = error == EWOULDBLOCK ? path + ": in use by another program" : Describe(path, error);
-    ::close(fd);
-    return false;
+    return error == EWOULDBLOCK ? FailOpen(fd, path + ": in use by another program", PortErrorKind::InUse, error)
+                                : FailOpen(fd, Describe(path, error), KindAtOpen(error), error);
   }
   if (::ioctl(fd, TIOCEXCL) != 0) {
-    lastError_ = Describe(path, errno);
-    ::close(fd);
-    return false;
+    const int error = errno;
+    return FailOpen(fd, Describe(path, error), KindAtOpen(error), error);
   }
   fd_ = fd;
   found_ = found;
-  path_ = path;
-  lastError_.clear();
+  SetError({}, PortErrorKind::None, 0);
   return true;
+}
+
+bool PosixSerialPort::FailOpen(int fd, std::string text, PortErrorKind kind, int code) {
+  ::close(fd);
+  SetError(std::move(text), kind, code);
+  return false;
+}
+
+void PosixSerialPort::SetError(std::string text, PortErrorKind kind, int code) {
+  lastError_ = std::move(text);
+  errorKind_ = kind;
+  errorCode_ = code;
+  holderPid_ = 0;
+  holderName_[0] = '\0';
+}
+
+PortError PosixSerialPort::LastPortError() const {
+  PortError error;
+  error.kind = errorKind_;
+  error.code = errorCode_;
+  error.holderPid = holderPid_;
+  error.holderName = holderName_.data();
+  return error;
 }
 
 bool PosixSerialPort::Configure() {
   if (fd_ < 0) {
-    lastError_ = "the port is not open";
+    SetError("the port is not open", PortErrorKind::Other, 0);
     return false;
   }
   termios settings{};
   if (::tcgetattr(fd_, &settings) != 0) {
-    lastError_ = Describe(path_, errno);
+    const int error = errno;
+    SetError(Describe(path_, error), KindWhenOpen(error), error);
     return false;
   }
   MakeLineSettings(settings);
   if (::tcsetattr(fd_, TCSANOW, &settings) != 0) {
-    lastError_ = Describe(path_, errno);
+    const int error = errno;
+    SetError(Describe(path_, error), KindWhenOpen(error), error);
     return false;
   }
   // Pseudo-terminals have no modem lines and refuse this (ENOTTY or EINVAL).
@@ -155,7 +221,7 @@ void PosixSerialPort::CheckForHangUp() {
 
 void PosixSerialPort::Fail(int error) {
   failed_ = true;
-  lastError_ = Describe(path_, error);
+  SetError(Describe(path_, error), KindWhenOpen(error), error);
 }
 
 void PosixSerialPort::Close() {

@@ -342,6 +342,11 @@ std::string OpenAdvice(const std::string& path, const PortError& error) {
     case PortErrorKind::NotFound:
       return std::string("the device is not there: is the adapter plugged in? ") + kListThem;
     case PortErrorKind::InUse:
+      if (error.holderPid != 0) {
+        const std::string name =
+            error.holderName != nullptr && *error.holderName != '\0' ? error.holderName : "the program";
+        return "close " + name + " (pid " + std::to_string(error.holderPid) + "), which holds it, or choose another port";
+      }
       return "close the program that holds it, or choose another port";
     case PortErrorKind::NotATerminal:
       return std::string("it is no serial port: check the name; ") + kListThem;

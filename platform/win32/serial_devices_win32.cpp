@@ -391,6 +391,11 @@ std::string OpenAdvice(const std::string&, const PortError& error) {
     case PortErrorKind::NotFound:
       return "there is no such port: is the adapter plugged in? \"tarnwick-cli ports\" lists the ports present";
     case PortErrorKind::InUse:
+      if (error.holderPid != 0) {
+        const std::string name =
+            error.holderName != nullptr && *error.holderName != '\0' ? error.holderName : "the program";
+        return "close " + name + " (pid " + std::to_string(error.holderPid) + "), which holds it, or choose another port";
+      }
       return "close the program that holds it, or choose another port";
     case PortErrorKind::PermissionDenied:
       return "another program may hold it, or your user may not open it";

@@ -15,6 +15,42 @@ constexpr BYTE kByteSize = 8;
 // Sleep between looks while cancelled writes finish; a cancel is prompt.
 constexpr DWORD kCancelPollMs = 1;
 constexpr int kCancelPolls = 200;
+
+// What CreateFile's refusal says. A held port and a lack of rights both come
+// as ERROR_ACCESS_DENIED; see the header for why it counts as held.
+PortErrorKind KindAtOpen(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+      return PortErrorKind::NotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return PortErrorKind::InUse;
+    default:
+      return PortErrorKind::Other;
+  }
+}
+
+// What a refusal of the open port says: a USB adapter pulled makes its driver
+// refuse every call with one of these.
+PortErrorKind KindWhenOpen(DWORD code) {
+  switch (code) {
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_FILE_NOT_FOUND:
+      return PortErrorKind::Gone;
+    default:
+      return PortErrorKind::Other;
+  }
+}
+
 }  // namespace
 
 Win32SerialPort::~Win32SerialPort() { Close(); }
@@ -24,6 +60,9 @@ bool Win32SerialPort::Open(const char* portName) {
   Close();
   failed_ = false;
   lastError_[0] = '\0';
+  errorKind_ = PortErrorKind::None;
+  errorCode_ = 0;
+  std::snprintf(name_.data(), name_.size(), "%s", portName != nullptr ? portName : "");
   // A COM name goes through the device namespace ("\\.\COM12"), the only
   // form CreateFile takes from COM10 up; COM1 to COM4 may be mapped elsewhere.
   const char* path = portName;
@@ -39,7 +78,8 @@ bool Win32SerialPort::Open(const char* portName) {
   handle_ = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) {
-    PortOpenErrorText(::GetLastError(), lastError_.data(), lastError_.size());
+    const DWORD code = ::GetLastError();
+    SetError(KindAtOpen(code), code, true);
     return false;
   }
   // Before anything changes: what Close gives back. A handle without them is
@@ -48,7 +88,7 @@ bool Win32SerialPort::Open(const char* portName) {
   foundState_.DCBlength = sizeof foundState_;
   foundTimeouts_ = COMMTIMEOUTS{};
   if (!::GetCommState(handle_, &foundState_) || !::GetCommTimeouts(handle_, &foundTimeouts_)) {
-    RememberError(::GetLastError());
+    SetError(PortErrorKind::NotATerminal, ::GetLastError(), false);
     ::CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
     return false;
@@ -70,6 +110,8 @@ void Win32SerialPort::MapPort(std::size_t index, const char* device) {
 bool Win32SerialPort::Configure() {
   if (!IsOpen()) {
     std::snprintf(lastError_.data(), lastError_.size(), "the port is not open");
+    errorKind_ = PortErrorKind::Other;
+    errorCode_ = 0;
     return false;
   }
   DCB dcb{};
@@ -203,6 +245,21 @@ void Win32SerialPort::Fail(DWORD code) {
   RememberError(code);
 }
 
-void Win32SerialPort::RememberError(DWORD code) { SystemErrorText(code, lastError_.data(), lastError_.size()); }
+void Win32SerialPort::RememberError(DWORD code) { SetError(KindWhenOpen(code), code, false); }
+
+void Win32SerialPort::SetError(PortErrorKind kind, DWORD code, bool opening) {
+  errorKind_ = kind;
+  errorCode_ = code;
+  std::size_t used = 0;
+  if (name_[0] != '\0') {
+    const int length = std::snprintf(lastError_.data(), lastError_.size(), "%s: ", name_.data());
+    used = length > 0 ? std::min(static_cast<std::size_t>(length), lastError_.size() - 1) : 0;
+  }
+  if (opening) {
+    PortOpenErrorText(code, lastError_.data() + used, lastError_.size() - used);
+  } else {
+    SystemErrorText(code, lastError_.data() + used, lastError_.size() - used);
+  }
+}
 
 }  // namespace tarnwick::win32

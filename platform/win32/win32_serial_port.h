@@ -1,5 +1,12 @@
 // The serial port on Windows: a COM port opened for overlapped I/O, so that no
 // call waits for the line.
+//
+// LastError is one line, "NAME: WHY", naming the port once as it was given;
+// LastPortError gives its kind with GetLastError()'s code. Windows refuses a
+// COM port that another program has open with ERROR_ACCESS_DENIED (or
+// ERROR_SHARING_VIOLATION), the same code a lack of rights would give; as COM
+// ports are open to every user, the refusal is told as InUse, the code kept,
+// and no holder named (Windows does not say who holds it).
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -50,6 +57,7 @@ class Win32SerialPort final : public SerialPort {
   void Close() override;
   bool HasFailed() const override { return failed_; }
   const char* LastError() const override { return lastError_.data(); }
+  PortError LastPortError() const override { return PortError{errorKind_, static_cast<long>(errorCode_), 0, ""}; }
 
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   // Writes started and not yet seen to complete (as of the last call that reaped them).
@@ -66,9 +74,13 @@ class Win32SerialPort final : public SerialPort {
   void ReapWrites();
   // Cancels what is still in flight and waits briefly for the cancellations.
   void AbandonWrites();
+  // The text and kind of an error of the open port (or of one being opened,
+  // once CreateFile gave it a handle).
   void RememberError(DWORD code);
   // The port refused a call in a way that means it is gone.
   void Fail(DWORD code);
+  // "NAME: " and then the system's text for `code`, and the kind.
+  void SetError(PortErrorKind kind, DWORD code, bool opening);
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   bool failed_ = false;
@@ -81,6 +93,9 @@ class Win32SerialPort final : public SerialPort {
   DWORD commErrors_ = 0;
   COMSTAT commStatus_{};
   std::array<char, 256> lastError_{};
+  PortErrorKind errorKind_ = PortErrorKind::None;
+  DWORD errorCode_ = 0;
+  std::array<char, 64> name_{};  // as the last Open was given it
   // What COM1 to COM4 open: "\\.\COMn", or empty for the name itself.
   std::array<std::array<char, 16>, 4> targets_{};
 };

@@ -80,7 +80,13 @@ void Reporter::Status(const Lane& run, const char* text) {
 void Reporter::Detail(const Lane& run, const char* detail) {
   if (options_.quiet) return;
   char buffer[768];
-  const int length = std::snprintf(buffer, sizeof buffer, "%s: %s\n", PortName(run), detail);
+  // A port's own error names the device already ("/dev/ttyUSB0: Input/output
+  // error"); given by that path, the port is not named twice.
+  const char* name = PortName(run);
+  const std::size_t nameLength = std::strlen(name);
+  const bool named = std::strncmp(detail, name, nameLength) == 0 && std::strncmp(detail + nameLength, ": ", 2) == 0;
+  const int length = named ? std::snprintf(buffer, sizeof buffer, "%s\n", detail)
+                           : std::snprintf(buffer, sizeof buffer, "%s: %s\n", name, detail);
   if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
+#include "posix_serial_port.h"
 #include "programmer_dlg.h"
 #include "serial_port.h"
 
@@ -11,7 +13,11 @@ namespace tarnwick::ui {
 
 class CProgrammerApp {
  public:
-  explicit CProgrammerApp(SerialPort& port) : port_(port) {}
+  explicit CProgrammerApp(SerialPort& port, CProgrammerDlg::DetailAdvice advice = {})
+      : port_(port), advice_(std::move(advice)) {}
+  // The system's own port: a refusal for lack of permission shows with the
+  // group to join.
+  explicit CProgrammerApp(PosixSerialPort& port);
 
   // Creates the main dialog, lets `prepare` set it up (a front end without a
   // display does), runs it modally and returns how it ended: QDialog::Rejected
@@ -22,6 +28,7 @@ class CProgrammerApp {
 
  private:
   SerialPort& port_;
+  CProgrammerDlg::DetailAdvice advice_;
 };
 
 }  // namespace tarnwick::ui

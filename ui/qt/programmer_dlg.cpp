@@ -19,7 +19,6 @@
 #include "app_icon.h"
 #include "dialog_template.h"
 #include "dialog_units.h"
-#include "permission_hint.h"
 
 namespace tarnwick::ui {
 namespace {
@@ -235,7 +234,7 @@ void CProgrammerDlg::SetStatusText(const char* text) {
 
 void CProgrammerDlg::SetStatusDetail(const char* detail) {
   if (detail == nullptr || *detail == '\0') return;
-  const std::string explained = WithPermissionHint(detail);
+  const std::string explained = adviseOn_ ? adviseOn_(detail) : std::string(detail);
   status_->setToolTip(QString::fromLocal8Bit(explained.c_str()));
   std::fprintf(stderr, "%s: %s: %s\n", qPrintable(MessageCaption()), qPrintable(status_->text()),
                explained.c_str());

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "posix_image_file.h"
@@ -40,6 +41,11 @@ class CProgrammerDlg : public QDialog, public WindowOps {
   const std::vector<QWidget*>& controlsInTemplateOrder() const { return controls_; }
 
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+
+  // A detail for the status line's tooltip with what the operator can do
+  // about it added; unset, details show as the engine gives them.
+  using DetailAdvice = std::function<std::string(const std::string& detail)>;
+  void setDetailAdvice(DetailAdvice advice) { adviseOn_ = std::move(advice); }
 
   // Timer ticks handled so far, the one being handled included.
   int tickCount() const { return tickCount_; }
@@ -102,6 +108,7 @@ class CProgrammerDlg : public QDialog, public WindowOps {
   // The focused control was disabled and took the focus with it.
   bool focusGone_ = false;
   FileChooser chooseFile_;
+  DetailAdvice adviseOn_;
 };
 
 }  // namespace tarnwick::ui

@@ -3,7 +3,9 @@
 #include "posix_serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -27,8 +29,10 @@
 #include <vector>
 
 #include "frame_codec.h"
+#include "permission_hint.h"
 #include "port_holders.h"
 #include "pty_pair.h"
+#include "serial_devices.h"
 #include "serial_link.h"
 
 namespace tarnwick {
@@ -303,10 +307,15 @@ TEST_F(PosixLinkTest, SettingsTheTerminalRefusesFailConfigureWithTheSystemsReaso
     pty.CloseMaster();
     EXPECT_FALSE(link.ConfigurePort());
     EXPECT_EQ(std::string(link.LastOpenError()), pty.slavePath() + ": " + std::strerror(EIO));
+    EXPECT_EQ(port.LastPortError().kind, PortErrorKind::Gone);
+    EXPECT_EQ(port.LastPortError().code, EIO);
     link.ClosePort();
     EXPECT_FALSE(link.IsOpen());
   }
   EXPECT_FALSE(link.ConfigurePort()) << "no port is open";
+  EXPECT_FALSE(port.Configure());
+  EXPECT_EQ(std::string(port.LastError()), "the port is not open");
+  EXPECT_EQ(port.LastPortError().kind, PortErrorKind::Other);
 }
 
 // A terminal that is the controlling terminal of a session, set from outside
@@ -444,7 +453,10 @@ TEST_F(PosixLinkTest, FarEndClosingFailsThePortForGood) {
   EXPECT_EQ(port.Write(block.data(), block.size()), -1);
   EXPECT_EQ(watched.reads, 0);
   EXPECT_TRUE(link.PortFailed());
-  EXPECT_EQ(std::string(port.LastError()).rfind(pty.slavePath() + ": ", 0), 0u) << port.LastError();
+  // The device's path once, then the system's words.
+  EXPECT_EQ(std::string(port.LastError()), pty.slavePath() + ": " + std::strerror(EIO));
+  EXPECT_EQ(port.LastPortError().kind, PortErrorKind::Gone);
+  EXPECT_EQ(port.LastPortError().code, EIO);
   // Giving a line that is gone its settings back fails at once.
   const auto closing = std::chrono::steady_clock::now();
   link.ClosePort();
@@ -463,6 +475,20 @@ TEST_F(PosixLinkTest, FarEndClosingWhileOnlyPollingIsFound) {
   EXPECT_EQ(link.PollReceive(*state), 0u);
   EXPECT_TRUE(link.PortFailed());
   EXPECT_TRUE(port.HasFailed());
+  EXPECT_EQ(std::string(port.LastError()), pty.slavePath() + ": " + std::strerror(EIO));
+  EXPECT_EQ(port.LastPortError().kind, PortErrorKind::Gone);
+  EXPECT_EQ(port.LastPortError().code, EIO);
+
+  // Opened again, the port has no error to tell.
+  PtyPair next;
+  ASSERT_TRUE(next.ok());
+  PosixSerialPort again(MapCom1To(next.slavePath()));
+  EXPECT_FALSE(again.Open("COM2"));
+  EXPECT_EQ(again.LastPortError().kind, PortErrorKind::NotFound);
+  ASSERT_TRUE(again.Open("COM1")) << again.LastError();
+  EXPECT_EQ(again.LastPortError().kind, PortErrorKind::None);
+  EXPECT_EQ(again.LastPortError().code, 0);
+  EXPECT_STREQ(again.LastError(), "");
 }
 
 TEST_F(PosixLinkTest, CloseIsOnceAndAClosedLinkDoesNothing) {
@@ -492,6 +518,9 @@ TEST_F(PosixLinkTest, PortThatIsHeldFailsToOpen) {
   PosixSerialPort second(MapCom1To(pty.slavePath()));
   EXPECT_FALSE(second.Open("COM1"));
   EXPECT_NE(std::string(second.LastError()).find(pty.slavePath()), std::string::npos) << second.LastError();
+  // The exclusive mode (EBUSY) stops all but the superuser, the lock the rest.
+  EXPECT_EQ(second.LastPortError().kind, PortErrorKind::InUse);
+  EXPECT_EQ(second.LastPortError().code, ::geteuid() == 0 ? EWOULDBLOCK : EBUSY);
 
   // Another process.
   const pid_t child = ::fork();
@@ -533,6 +562,14 @@ TEST_F(PosixLinkTest, PortThatAnotherProcessHoldsWithoutALockFailsToOpen) {
   EXPECT_FALSE(link.OpenPort("COM1"));
   EXPECT_EQ(std::string(port.LastError()),
             pty.slavePath() + ": in use by rival-terminal (pid " + std::to_string(child) + ")");
+  const PortError error = port.LastPortError();
+  EXPECT_EQ(error.kind, PortErrorKind::InUse);
+  EXPECT_EQ(error.holderPid, child);
+  EXPECT_STREQ(error.holderName, "rival-terminal");
+  EXPECT_EQ(OpenAdvice(pty.slavePath(), error).rfind(
+                "close rival-terminal (pid " + std::to_string(child) + "), which holds it", 0),
+            0u)
+      << OpenAdvice(pty.slavePath(), error);
   ::close(release[1]);
   ASSERT_EQ(::waitpid(child, nullptr, 0), child);
   EXPECT_TRUE(link.OpenPort("COM1")) << port.LastError();
@@ -593,31 +630,98 @@ TEST_F(PosixLinkTest, PortLockedByAnotherProgramFailsAndIsLeftAsItWas) {
   ASSERT_EQ(::flock(holder.fd(), LOCK_EX | LOCK_NB), 0);
   EXPECT_FALSE(link.OpenPort("COM1"));
   EXPECT_EQ(std::string(port.LastError()), pty.slavePath() + ": in use by another program");
+  EXPECT_EQ(port.LastPortError().kind, PortErrorKind::InUse);
+  EXPECT_EQ(port.LastPortError().code, EWOULDBLOCK);
+  EXPECT_EQ(port.LastPortError().holderPid, 0);  // the lock does not say whose it is
+  EXPECT_EQ(OpenAdvice(pty.slavePath(), port.LastPortError()).rfind("close the program that holds it", 0), 0u);
   EXPECT_FALSE(holder.Exclusive());
 
   ASSERT_EQ(::flock(holder.fd(), LOCK_UN), 0);
   EXPECT_TRUE(link.OpenPort("COM1")) << port.LastError();
 }
 
+void ExpectError(const PosixSerialPort& port, PortErrorKind kind, long code) {
+  EXPECT_EQ(port.LastPortError().kind, kind) << port.LastError();
+  EXPECT_EQ(port.LastPortError().code, code) << port.LastError();
+}
+
 TEST(PosixSerialPortOpen, NameWithNoTerminalBehindItFails) {
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("tarnwick-plain-" + std::to_string(::getpid()))).string();
+  std::ofstream(file) << "not a terminal\n";
   PortMap map;
   map.devices = {"/nonexistent/ttyUSB9", "", "/dev/null", "/"};
   PosixSerialPort port(map);
   EXPECT_FALSE(port.Open("COM1"));
   EXPECT_EQ(std::string(port.LastError()), "/nonexistent/ttyUSB9: No such file or directory");
+  ExpectError(port, PortErrorKind::NotFound, ENOENT);
   EXPECT_FALSE(port.Open("COM2"));
   EXPECT_EQ(std::string(port.LastError()), "no serial device is mapped to COM2");
+  ExpectError(port, PortErrorKind::NotFound, 0);
   EXPECT_FALSE(port.Open("COM3"));
   EXPECT_EQ(std::string(port.LastError()), "/dev/null: not a serial port");
+  ExpectError(port, PortErrorKind::NotATerminal, ENOTTY);
+  EXPECT_FALSE(port.Open(file.c_str()));
+  EXPECT_EQ(std::string(port.LastError()), file + ": not a serial port");
+  ExpectError(port, PortErrorKind::NotATerminal, ENOTTY);
   EXPECT_FALSE(port.Open("COM4"));
+  ExpectError(port, PortErrorKind::Other, EISDIR);
   EXPECT_FALSE(port.Open("COM9"));
   EXPECT_EQ(std::string(port.LastError()), "no serial device is mapped to COM9");
+  std::filesystem::remove(file);
 
   // A port that never opened reads and writes nothing.
   std::uint8_t byte = 0;
   EXPECT_EQ(port.BytesWaiting(), 0u);
   EXPECT_EQ(port.Read(&byte, 1), 0u);
   EXPECT_EQ(port.Write(&byte, 1), -1);
+}
+
+// A port this user may not open: the refusal is told as a lack of permission,
+// with the group to join. The superuser may open anything, so the open is
+// tried by a child that has given up being the superuser; an ordinary user
+// is kept off the terminal by its mode.
+TEST_F(PosixLinkTest, PortThisUserMayNotOpenIsAPermissionError) {
+  struct stat info {};
+  ASSERT_EQ(::stat(pty.slavePath().c_str(), &info), 0);
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(report[0]);
+    const bool dropped = ::geteuid() == 0 ? ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+                                                 ::setuid(65534) == 0
+                                           : ::chmod(pty.slavePath().c_str(), 0) == 0;
+    std::string text = "could not give up the right to open the terminal";
+    if (dropped) {
+      PosixSerialPort denied(MapCom1To(pty.slavePath()));
+      const bool opened = denied.Open("COM1");
+      const PortError error = denied.LastPortError();
+      text = std::string(opened ? "opened" : "refused") + "|" + std::to_string(static_cast<int>(error.kind)) + "|" +
+             std::to_string(error.code) + "|" + WithPermissionHint(denied, denied.LastError()) + "|" +
+             WithPermissionHint(denied, "another detail") + "|" + OpenAdvice(pty.slavePath(), error);
+    }
+    (void)!::write(report[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string got;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<std::size_t>(n));
+  ::close(report[0]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  ::chmod(pty.slavePath().c_str(), info.st_mode & 07777);
+
+  const group* owner = ::getgrgid(info.st_gid);
+  ASSERT_NE(owner, nullptr);
+  const std::string detail = pty.slavePath() + ": " + std::strerror(EACCES);
+  const std::string advice = "your user must be in group \"" + std::string(owner->gr_name) + "\", which owns " +
+                             pty.slavePath() + ": sudo usermod -aG " + owner->gr_name + " \"$USER\", then log in again";
+  std::string hinted = advice;
+  hinted[0] = 'Y';
+  EXPECT_EQ(got, "refused|" + std::to_string(static_cast<int>(PortErrorKind::PermissionDenied)) + "|" +
+                     std::to_string(EACCES) + "|" + detail + ". " + hinted + ".|another detail|" + advice);
 }
 
 }  // namespace

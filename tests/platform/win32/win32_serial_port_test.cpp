@@ -378,12 +378,52 @@ TEST(SerialDevicesTest, UsbAdaptersAreFoundByTheirIdsAndFollowedToAnotherComNumb
   EXPECT_EQ(targets[0].path, "COM1");
 }
 
+std::string SystemText(long code) {
+  std::array<char, 256> text{};
+  SystemErrorText(static_cast<DWORD>(code), text.data(), text.size());
+  return text.data();
+}
+
 TEST(PortOpenTest, MissingPortFailsWithTheSystemsReason) {
   Win32SerialPort port;
   EXPECT_FALSE(port.Open("COM9"));
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_STRNE(port.LastError(), "");
+  const PortError error = port.LastPortError();
+  EXPECT_EQ(error.kind, PortErrorKind::NotFound);
+  EXPECT_TRUE(error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND) << error.code;
+  // The port's name once, then the system's words.
+  EXPECT_EQ(std::string(port.LastError()), "COM9: " + SystemText(error.code));
   port.Close();  // nothing to close
+}
+
+// Wine lets a COM port be opened twice, but not a file held without sharing:
+// a file stands in for a held port. Let go, it opens, and is no serial port.
+TEST(PortOpenTest, HeldPortIsInUseAndAFileIsNoSerialPort) {
+  std::array<char, MAX_PATH> folder{};
+  ASSERT_NE(::GetTempPathA(static_cast<DWORD>(folder.size()), folder.data()), 0u);
+  const std::string path = std::string(folder.data()) + "tarnwick-held-port.bin";
+  HANDLE holder = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+  Win32SerialPort port;
+  EXPECT_FALSE(port.Open(path.c_str()));
+  PortError error = port.LastPortError();
+  EXPECT_EQ(error.kind, PortErrorKind::InUse);
+  EXPECT_EQ(error.code, ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(error.holderPid, 0) << "Windows does not say who holds it";
+  EXPECT_STREQ(error.holderName, "");
+  EXPECT_EQ(std::string(port.LastError()),
+            path + ": " + SystemText(ERROR_SHARING_VIOLATION) + ": another program has the port open");
+
+  ::CloseHandle(holder);
+  EXPECT_FALSE(port.Open(path.c_str()));
+  EXPECT_FALSE(port.IsOpen());
+  error = port.LastPortError();
+  EXPECT_EQ(error.kind, PortErrorKind::NotATerminal);
+  EXPECT_NE(error.code, 0);
+  EXPECT_EQ(std::string(port.LastError()), path + ": " + SystemText(error.code));
+  ::DeleteFileA(path.c_str());
 }
 
 // The system refuses a port that another program holds (Wine does not: it

@@ -2,16 +2,21 @@
 // statuses, the port-error explanations, and the headless demo against the
 // simulated device.
 #include <grp.h>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include "command_line.h"
 #include "device_process.h"
 #include "image_file.h"
 #include "permission_hint.h"
+#include "serial_devices.h"
 #include "temp_dir.h"
 
 using namespace tarnwick;
@@ -91,7 +96,7 @@ class ProgramCommandLineTest : public QObject {
     QCOMPARE(Run(QStringLiteral(TARNWICK_DEMO_EXE), {}).exitCode, 2);
   }
 
-  void permissionErrorsNameTheOwningGroup() {
+  void openAdviceFollowsTheKindOfError() {
     const std::string file = dir_.File("port");
     WriteBytes(file, {});
     struct stat info {};
@@ -99,18 +104,30 @@ class ProgramCommandLineTest : public QObject {
     const group* owner = ::getgrgid(info.st_gid);
     QVERIFY(owner != nullptr);
     const QString name = QString::fromLocal8Bit(owner->gr_name);
-    const QString hint = QString::fromStdString(WithPermissionHint(file + ": Permission denied"));
-    QVERIFY2(hint.startsWith(QString::fromStdString(file + ": Permission denied. ")), qPrintable(hint));
-    QVERIFY2(hint.contains("group \"" + name + "\""), qPrintable(hint));
-    QVERIFY2(hint.contains("usermod -aG " + name + " "), qPrintable(hint));
-
+    PortError error;
+    error.kind = PortErrorKind::PermissionDenied;
+    error.code = EACCES;
+    const QString advice = QString::fromStdString(OpenAdvice(file, error));
+    QVERIFY2(advice.startsWith(QStringLiteral("your user must be in group \"") + name + "\""), qPrintable(advice));
+    QVERIFY2(advice.contains("usermod -aG " + name + " "), qPrintable(advice));
+    QCOMPARE(advice.toStdString(), PermissionAdvice(file, EACCES));
     // Where the owner cannot be told, the usual group is named.
-    const std::string gone = dir_.File("gone") + ": Permission denied";
-    QVERIFY(QString::fromStdString(WithPermissionHint(gone)).contains(QStringLiteral("usually dialout")));
-    // Other errors stay as the system said them.
-    const std::string other = "/dev/ttyUSB0: No such file or directory";
-    QCOMPARE(WithPermissionHint(other), other);
-    QCOMPARE(WithPermissionHint(""), std::string());
+    QVERIFY(QString::fromStdString(OpenAdvice(dir_.File("gone"), error)).contains(QStringLiteral("usually dialout")));
+    // Only a refusal is a matter of groups.
+    QCOMPARE(PermissionAdvice(file, ENOENT), std::string());
+
+    error = PortError{};
+    error.kind = PortErrorKind::InUse;
+    error.code = EBUSY;
+    QVERIFY(QString::fromStdString(OpenAdvice(file, error)).startsWith(QStringLiteral("close the program that holds it")));
+    error.holderPid = 4321;
+    error.holderName = "minicom";
+    QVERIFY(QString::fromStdString(OpenAdvice(file, error))
+                .startsWith(QStringLiteral("close minicom (pid 4321), which holds it")));
+    error = PortError{};
+    error.kind = PortErrorKind::NotFound;
+    error.code = ENOENT;
+    QVERIFY(QString::fromStdString(OpenAdvice(file, error)).contains(QStringLiteral("plugged in")));
   }
 
   void demoProgramsTheSimulatedDevice() {
@@ -152,6 +169,37 @@ class ProgramCommandLineTest : public QObject {
     const Finished missingImage = Run(QStringLiteral(TARNWICK_DEMO_EXE), {"COM1=" + Missing(), Missing()});
     QCOMPARE(missingImage.exitCode, 1);
     QVERIFY(missingImage.out.contains(QStringLiteral("stop \"")));
+  }
+
+  // A port this user may not open: the dialog's detail (its tooltip, and
+  // standard error) tells the group to join. The superuser may open anything,
+  // so it runs the program as an ordinary user.
+  void demoExplainsAPortThisUserMayNotOpen() {
+    const QString image = WriteImageFile(dir_, "DENIED.UPL", RandomBytes(10, 5));
+    const std::string port = dir_.File("denied-port");
+    WriteBytes(port, {});
+    QCOMPARE(::chmod(port.c_str(), 0), 0);
+    struct stat info {};
+    QCOMPARE(::stat(port.c_str(), &info), 0);
+    const group* owner = ::getgrgid(info.st_gid);
+    QVERIFY(owner != nullptr);
+    QStringList arguments{"COM1=" + QString::fromStdString(port), "COM2=" + Missing(), "COM3=" + Missing(),
+                          "COM4=" + Missing(), image};
+    QString program = QStringLiteral(TARNWICK_DEMO_EXE);
+    if (::geteuid() == 0) {
+      if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        QSKIP("run as the superuser, without setpriv to run the program as another user");
+      }
+      arguments.prepend(program);
+      arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments;
+      program = QStringLiteral("setpriv");
+    }
+    const Finished run = Run(program, arguments);
+    QCOMPARE(run.exitCode, 1);
+    const QString expected = QString::fromStdString(port) + ": " + QString::fromLocal8Bit(std::strerror(EACCES)) +
+                             ". Your user must be in group \"" + QString::fromLocal8Bit(owner->gr_name) +
+                             "\", which owns " + QString::fromStdString(port) + ": sudo usermod";
+    QVERIFY2(run.err.contains(expected), qPrintable(run.err));
   }
 
   void demoFailsOnAFailedResult() {
