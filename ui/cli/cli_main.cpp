@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef _WIN32
@@ -192,8 +193,11 @@ void DescribeTriedPorts(const Lane& lane) {
     } else if (!tried.open->tried) {
       std::fprintf(stderr, "%s: not tried\n", name.c_str());
     } else if (!tried.open->opened) {
-      std::fprintf(stderr, "%s: could not open it: %s; %s\n", name.c_str(), tried.open->error.data(),
-                   OpenAdvice(target.path, tried.open->kind).c_str());
+      // The port's own words name its path, which the line names already.
+      std::string_view reason = tried.open->error.data();
+      if (const std::string prefix = target.path + ": "; reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
+      std::fprintf(stderr, "%s: could not open it: %.*s; %s\n", name.c_str(), static_cast<int>(reason.size()),
+                   reason.data(), OpenAdvice(target.path, tried.open->kind).c_str());
     } else {
       std::fprintf(stderr,
                    "%s: opened, but no device answered in %.0f s: check that the device has power, that the "
