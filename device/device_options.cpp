@@ -71,6 +71,19 @@ Reader Path(std::string& into, const std::string& name) {
   };
 }
 
+// The faults the device puts on the line, each a chance from 0 to 1.
+void AddFaultOptions(CLI::App& a, DeviceOptions& options) {
+  AddValue(a, "--corrupt", "P", "chance that a byte from the host has one bit flipped",
+           Rate(options.faults.corrupt, "--corrupt"));
+  AddValue(a, "--drop", "P", "chance that a byte from the host is lost", Rate(options.faults.drop, "--drop"));
+  AddValue(a, "--noise", "P", "chance of 1 to 4 stray bytes (never 0x33) ahead of a frame sent",
+           Rate(options.faults.noise, "--noise"));
+  AddValue(a, "--corrupt-sent", "P", "chance that a byte of a frame sent has one bit flipped",
+           Rate(options.faults.corruptSent, "--corrupt-sent"));
+  AddValue(a, "--drop-sent", "P", "chance that a byte of a frame sent is lost",
+           Rate(options.faults.dropSent, "--drop-sent"));
+}
+
 std::unique_ptr<CLI::App> MakeDeviceApp(DeviceOptions& options) {
   auto app = options::MakeApp(
       {"tarnwick-device",
@@ -112,15 +125,7 @@ std::unique_ptr<CLI::App> MakeDeviceApp(DeviceOptions& options) {
   a.add_flag("--silent", options.silent, "never answer");
   AddValue(a, "--seed", "N", "seed of the fault generator (default 1)",
            Number(options.seed, std::numeric_limits<std::uint32_t>::max(), "bad --seed: "));
-  AddValue(a, "--corrupt", "P", "chance that a byte from the host has one bit flipped",
-           Rate(options.faults.corrupt, "--corrupt"));
-  AddValue(a, "--drop", "P", "chance that a byte from the host is lost", Rate(options.faults.drop, "--drop"));
-  AddValue(a, "--noise", "P", "chance of 1 to 4 stray bytes (never 0x33) ahead of a frame sent",
-           Rate(options.faults.noise, "--noise"));
-  AddValue(a, "--corrupt-sent", "P", "chance that a byte of a frame sent has one bit flipped",
-           Rate(options.faults.corruptSent, "--corrupt-sent"));
-  AddValue(a, "--drop-sent", "P", "chance that a byte of a frame sent is lost",
-           Rate(options.faults.dropSent, "--drop-sent"));
+  AddFaultOptions(a, options);
   AddValue(a, "--hang-up-after", "N",
            "once a run has taken N good blocks, close the line for good\n"
            "(as a pulled cable would), count the run as cut short and exit",

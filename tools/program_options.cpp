@@ -1,7 +1,6 @@
 #include "program_options.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 
 namespace tarnwick::options {
