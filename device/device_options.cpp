@@ -2,7 +2,11 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <functional>
 #include <limits>
+#include <memory>
+
+#include "program_options.h"
 
 namespace tarnwick::device {
 
@@ -28,45 +32,120 @@ bool ParseRate(const std::string& text, double& rate) {
   return end == text.c_str() + text.size() && rate >= 0.0 && rate <= 1.0;
 }
 
+// A value option whose text `read` turns into the setting, or refuses with
+// the message it returns.
+using Reader = std::function<std::string(const std::string& value)>;
+void AddValue(CLI::App& app, const std::string& name, const std::string& type, const std::string& description,
+              Reader read) {
+  app.add_option_function<std::string>(
+         name,
+         [read = std::move(read)](const std::string& value) {
+           const std::string refusal = read(value);
+           if (!refusal.empty()) throw CLI::ValidationError(refusal);
+         },
+         description)
+      ->type_name(type);
+}
+
+// A whole number from 0 to `limit` (from 1 with `fromOne`), decimal or 0x hex.
+template <typename T>
+Reader Number(T& into, unsigned long long limit, const std::string& refusal, bool fromOne = false) {
+  return [&into, limit, refusal, fromOne](const std::string& value) {
+    unsigned long long number = 0;
+    if (!ParseUnsigned(value, limit, number) || (fromOne && number == 0)) return refusal + value;
+    into = static_cast<T>(number);
+    return std::string();
+  };
+}
+
+Reader Rate(double& into, const std::string& name) {
+  return [&into, name](const std::string& value) {
+    return ParseRate(value, into) ? std::string() : "bad " + name + " (0 to 1): " + value;
+  };
+}
+
+Reader Path(std::string& into, const std::string& name) {
+  return [&into, name](const std::string& value) {
+    into = value;
+    return value.empty() ? name + " needs a value" : std::string();
+  };
+}
+
+// The faults the device puts on the line, each a chance from 0 to 1.
+void AddFaultOptions(CLI::App& a, DeviceOptions& options) {
+  AddValue(a, "--corrupt", "P", "chance that a byte from the host has one bit flipped",
+           Rate(options.faults.corrupt, "--corrupt"));
+  AddValue(a, "--drop", "P", "chance that a byte from the host is lost", Rate(options.faults.drop, "--drop"));
+  AddValue(a, "--noise", "P", "chance of 1 to 4 stray bytes (never 0x33) ahead of a frame sent",
+           Rate(options.faults.noise, "--noise"));
+  AddValue(a, "--corrupt-sent", "P", "chance that a byte of a frame sent has one bit flipped",
+           Rate(options.faults.corruptSent, "--corrupt-sent"));
+  AddValue(a, "--drop-sent", "P", "chance that a byte of a frame sent is lost",
+           Rate(options.faults.dropSent, "--drop-sent"));
+}
+
+std::unique_ptr<CLI::App> MakeDeviceApp(DeviceOptions& options) {
+  auto app = options::MakeApp(
+      {"tarnwick-device",
+       {"[options] [PORT]"},
+       "A simulated target device: answers the host's handshake, asks for the image\n"
+       "block by block and reports the result. Without PORT it creates a\n"
+       "pseudo-terminal and prints the path of its serial end as the first line;\n"
+       "with PORT it serves that serial port.",
+       "A block is asked for at most 10 times; after that the run ends with status 2.\n"
+       "A run that goes past 65536 bytes ends with status 3. A block not received\n"
+       "within 1 s (at --baud 0) or 1.5 s plus its transfer time is asked for again.\n"
+       "\n"
+       "Exit status: 0 when every run received its image whole (and equal to RAW),\n"
+       "no run was cut short, and with --runs N all N runs were served; 1 otherwise;\n"
+       "2 for bad arguments."});
+  constexpr unsigned long long kMostUnsigned = std::numeric_limits<unsigned>::max();
+  CLI::App& a = *app;
+  AddValue(a, "--link", "PATH", "also make a symlink PATH to the pseudo-terminal (removed on exit)",
+           Path(options.link, "--link"));
+  AddValue(a, "--out", "FILE", "write each image received whole: run 1 to FILE, run N to FILE.N",
+           Path(options.out, "--out"));
+  AddValue(a, "--expect", "RAW", "compare each image with the raw (unscrambled) file RAW",
+           Path(options.expect, "--expect"));
+  AddValue(a, "--baud", "N",
+           "line speed, 10 bits a byte, both directions (default 4800;\n"
+           "0: no pacing). On a real port it sets the port's speed.",
+           Number(options.baud, 4'000'000, "bad --baud: "));
+  AddValue(a, "--runs", "N", "serve N runs, then exit (default 0: until stopped)",
+           Number(options.runs, kMostUnsigned, "bad --runs: "));
+  AddValue(a, "--status", "N", "status to report after an image received whole (default 0)",
+           [&options](const std::string& value) {
+             std::uint8_t status = 0;
+             const std::string refusal = Number(status, 255, "bad --status (0 to 255): ")(value);
+             if (refusal.empty()) options.status = status;
+             return refusal;
+           });
+  AddValue(a, "--answer-after", "N", "ignore the first N-1 handshakes",
+           Number(options.answerAfter, kMostUnsigned, "bad --answer-after (1 or more): ", true));
+  a.add_flag("--silent", options.silent, "never answer");
+  AddValue(a, "--seed", "N", "seed of the fault generator (default 1)",
+           Number(options.seed, std::numeric_limits<std::uint32_t>::max(), "bad --seed: "));
+  AddFaultOptions(a, options);
+  AddValue(a, "--hang-up-after", "N",
+           "once a run has taken N good blocks, close the line for good\n"
+           "(as a pulled cable would), count the run as cut short and exit",
+           [&options](const std::string& value) {
+             unsigned blocks = 0;
+             const std::string refusal = Number(blocks, kMostUnsigned, "bad --hang-up-after: ")(value);
+             if (refusal.empty()) options.hangUpAfter = blocks;
+             return refusal;
+           });
+  AddValue(a, "--repeat", "P", "chance of asking again for a good block", Rate(options.repeat, "--repeat"));
+  a.add_flag("-v,--verbose", options.verbose, "log each frame on standard error");
+  a.add_option("PORT", options.port)->type_name("PORT");
+  return app;
+}
+
 }  // namespace
 
 std::string DeviceUsage() {
-  return "usage: tarnwick-device [options] [PORT]\n"
-         "A simulated target device: answers the host's handshake, asks for the image\n"
-         "block by block and reports the result. Without PORT it creates a\n"
-         "pseudo-terminal and prints the path of its serial end as the first line;\n"
-         "with PORT it serves that serial port.\n"
-         "\n"
-         "Options:\n"
-         "  --link PATH        also make a symlink PATH to the pseudo-terminal (removed on exit)\n"
-         "  --out FILE         write each image received whole: run 1 to FILE, run N to FILE.N\n"
-         "  --expect RAW       compare each image with the raw (unscrambled) file RAW\n"
-         "  --baud N           line speed, 10 bits a byte, both directions (default 4800;\n"
-         "                     0: no pacing). On a real port it sets the port's speed.\n"
-         "  --runs N           serve N runs, then exit (default 0: until stopped)\n"
-         "  --status N         status to report after an image received whole (default 0)\n"
-         "  --answer-after N   ignore the first N-1 handshakes\n"
-         "  --silent           never answer\n"
-         "  --seed N           seed of the fault generator (default 1)\n"
-         "  --corrupt P        chance that a byte from the host has one bit flipped\n"
-         "  --drop P           chance that a byte from the host is lost\n"
-         "  --noise P          chance of 1 to 4 stray bytes (never 0x33) ahead of a frame sent\n"
-         "  --corrupt-sent P   chance that a byte of a frame sent has one bit flipped\n"
-         "  --drop-sent P      chance that a byte of a frame sent is lost\n"
-         "  --hang-up-after N  once a run has taken N good blocks, close the line for good\n"
-         "                     (as a pulled cable would), count the run as cut short and exit\n"
-         "  --repeat P         chance of asking again for a good block\n"
-         "  -v, --verbose      log each frame on standard error\n"
-         "  -h, --help         show this text\n"
-         "  --version          show the version\n"
-         "\n"
-         "A block is asked for at most 10 times; after that the run ends with status 2.\n"
-         "A run that goes past 65536 bytes ends with status 3. A block not received\n"
-         "within 1 s (at --baud 0) or 1.5 s plus its transfer time is asked for again.\n"
-         "\n"
-         "Exit status: 0 when every run received its image whole (and equal to RAW),\n"
-         "no run was cut short, and with --runs N all N runs were served; 1 otherwise;\n"
-         "2 for bad arguments.\n";
+  DeviceOptions options;
+  return MakeDeviceApp(options)->help();
 }
 
 std::string OutputPathForRun(const std::string& out, unsigned run) {
@@ -75,96 +154,22 @@ std::string OutputPathForRun(const std::string& out, unsigned run) {
 
 ParsedOptions ParseDeviceOptions(const std::vector<std::string>& arguments) {
   ParsedOptions parsed;
-  DeviceOptions& options = parsed.options;
-  auto fail = [&parsed](const std::string& message) {
-    parsed.outcome = ParsedOptions::Outcome::Error;
-    parsed.error = message;
-    // The message names what was given; it must stay one line whatever that was.
-    for (char& c : parsed.error) {
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    return parsed;
-  };
-
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string name = arguments[i];
-    std::optional<std::string> inlineValue;
-    if (name.rfind("--", 0) == 0) {
-      const auto equals = name.find('=');
-      if (equals != std::string::npos) {
-        inlineValue = name.substr(equals + 1);
-        name.resize(equals);
-      }
-    }
-    std::string value;
-    auto takeValue = [&]() {
-      if (inlineValue) {
-        value = *inlineValue;
-        return true;
-      }
-      if (i + 1 >= arguments.size()) return false;
-      value = arguments[++i];
-      return true;
-    };
-    auto needsValue = [&name]() { return name + " needs a value"; };
-
-    unsigned long long number = 0;
-    if (name == "-h" || name == "--help") {
+  const std::unique_ptr<CLI::App> app = MakeDeviceApp(parsed.options);
+  const options::Parsed result = options::Parse(*app, arguments);
+  parsed.error = result.error;
+  switch (result.outcome) {
+    case options::Outcome::Run:
+      parsed.outcome = ParsedOptions::Outcome::Run;
+      break;
+    case options::Outcome::Help:
       parsed.outcome = ParsedOptions::Outcome::Help;
-      return parsed;
-    } else if (name == "--version") {
+      break;
+    case options::Outcome::Version:
       parsed.outcome = ParsedOptions::Outcome::Version;
-      return parsed;
-    } else if (name == "-v" || name == "--verbose") {
-      options.verbose = true;
-    } else if (name == "--silent") {
-      options.silent = true;
-    } else if (name == "--link" || name == "--out" || name == "--expect") {
-      if (!takeValue() || value.empty()) return fail(needsValue());
-      (name == "--link" ? options.link : name == "--out" ? options.out : options.expect) = value;
-    } else if (name == "--baud") {
-      if (!takeValue() || !ParseUnsigned(value, 4'000'000, number)) return fail("bad --baud: " + value);
-      options.baud = static_cast<unsigned>(number);
-    } else if (name == "--runs") {
-      if (!takeValue() || !ParseUnsigned(value, std::numeric_limits<unsigned>::max(), number)) {
-        return fail("bad --runs: " + value);
-      }
-      options.runs = static_cast<unsigned>(number);
-    } else if (name == "--status") {
-      if (!takeValue() || !ParseUnsigned(value, 255, number)) return fail("bad --status (0 to 255): " + value);
-      options.status = static_cast<std::uint8_t>(number);
-    } else if (name == "--answer-after") {
-      if (!takeValue() || !ParseUnsigned(value, std::numeric_limits<unsigned>::max(), number) || number == 0) {
-        return fail("bad --answer-after (1 or more): " + value);
-      }
-      options.answerAfter = static_cast<unsigned>(number);
-    } else if (name == "--seed") {
-      if (!takeValue() || !ParseUnsigned(value, std::numeric_limits<std::uint32_t>::max(), number)) {
-        return fail("bad --seed: " + value);
-      }
-      options.seed = static_cast<std::uint32_t>(number);
-    } else if (name == "--hang-up-after") {
-      if (!takeValue() || !ParseUnsigned(value, std::numeric_limits<unsigned>::max(), number)) {
-        return fail("bad --hang-up-after: " + value);
-      }
-      options.hangUpAfter = static_cast<unsigned>(number);
-    } else if (name == "--corrupt" || name == "--drop" || name == "--noise" || name == "--corrupt-sent" ||
-               name == "--drop-sent" || name == "--repeat") {
-      double rate = 0.0;
-      if (!takeValue() || !ParseRate(value, rate)) return fail("bad " + name + " (0 to 1): " + value);
-      (name == "--corrupt"        ? options.faults.corrupt
-       : name == "--drop"         ? options.faults.drop
-       : name == "--noise"        ? options.faults.noise
-       : name == "--corrupt-sent" ? options.faults.corruptSent
-       : name == "--drop-sent"    ? options.faults.dropSent
-                                  : options.repeat) = rate;
-    } else if (name.size() > 1 && name[0] == '-') {
-      return fail("unknown option " + name);
-    } else if (options.port.empty()) {
-      options.port = name;
-    } else {
-      return fail("more than one PORT: " + name);
-    }
+      break;
+    case options::Outcome::Error:
+      parsed.outcome = ParsedOptions::Outcome::Error;
+      break;
   }
   return parsed;
 }

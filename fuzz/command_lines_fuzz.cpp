@@ -1,6 +1,6 @@
 // The command-line parsers: the port map's COMn=DEVICE arguments, the
-// simulated device's options, tarnwick-demo's arguments and the desktop
-// programs' --help and --version. The input is cut into arguments at its zero
+// simulated device's options, and tarnwick's and tarnwick-demo's arguments
+// with their --help and --version. The input is cut into arguments at its zero
 // bytes, which no real argument can hold.
 #include <algorithm>
 #include <cstddef>
@@ -68,31 +68,60 @@ void CheckDeviceOptions(const Arguments& arguments) {
   Check(options.answerAfter >= 1, "--answer-after below 1 was accepted");
 }
 
+using tarnwick::options::Outcome;
+
+// Whether `argument` stands where it is read as an option's or a positional's
+// text, not after "--".
+bool BeforeEndOfOptions(const Arguments& arguments, const std::string& argument) {
+  const auto end = std::find(arguments.begin(), arguments.end(), "--");
+  return std::find(arguments.begin(), end, argument) != end;
+}
+
 void CheckDemoArguments(const Arguments& arguments) {
   tarnwick::PortMap ports = StartingMap();
   tarnwick::ui::DemoOptions options;
-  std::string error;
-  if (!tarnwick::ui::ParseDemoArguments(arguments, ports, options, error)) {
-    Check(!error.empty(), "a refused demo command line has no message");
-    Check(ports.devices == StartingMap().devices, "a refused demo command line changed the port map");
+  const auto parsed = tarnwick::ui::ParseDemoArguments(arguments, ports, options);
+  if (parsed.outcome != Outcome::Run) {
+    if (parsed.outcome == Outcome::Error) Check(IsOneLine(parsed.error), "a refused demo command line has no one-line message");
+    Check(ports.devices == StartingMap().devices, "a demo command line that is not run changed the port map");
+    Check(options.imagePath.empty(), "a demo command line that is not run set the image");
     return;
   }
-  Check(!options.imagePath.empty() && options.imagePath[0] != '-', "the demo took an option for its image");
+  Check(!options.imagePath.empty(), "the demo took an empty image path");
   Check(std::find(arguments.begin(), arguments.end(), options.imagePath) != arguments.end(),
         "the demo's image path is none of its arguments");
+  Check(options.imagePath[0] != '-' || options.imagePath == "-" || !BeforeEndOfOptions(arguments, options.imagePath),
+        "the demo took an option for its image");
   Check(options.timeoutSeconds > 0, "the demo took a time-out that is not positive");
 }
 
-// --help or -h anywhere asks for help; otherwise --version anywhere for the version.
-void CheckInfoRequest(const Arguments& arguments) {
-  using tarnwick::ui::InfoRequest;
-  const auto has = [&arguments](const char* word) {
-    return std::find(arguments.begin(), arguments.end(), word) != arguments.end();
-  };
-  const InfoRequest expected = has("--help") || has("-h") ? InfoRequest::Help
-                               : has("--version")         ? InfoRequest::Version
-                                                          : InfoRequest::None;
-  Check(tarnwick::ui::InfoRequested(arguments) == expected, "--help or --version was not seen for what it is");
+// tarnwick runs only on port mappings the map takes, and answers --help and
+// --version however the mappings before them read.
+void CheckProgramArguments(const Arguments& arguments) {
+  tarnwick::PortMap ports = StartingMap();
+  const auto parsed = tarnwick::ui::ParseProgramArguments(arguments, ports);
+  if (parsed.outcome == Outcome::Error) {
+    Check(IsOneLine(parsed.error), "a refused command line has no one-line message");
+  }
+  if (parsed.outcome != Outcome::Run) {
+    Check(ports.devices == StartingMap().devices, "a command line that is not run changed the port map");
+    return;
+  }
+  tarnwick::PortMap applied = StartingMap();
+  std::string error;
+  const bool taken = applied.ApplyArguments(arguments, error);
+  const bool endOfOptions = std::find(arguments.begin(), arguments.end(), "--") != arguments.end();
+  Check(taken || endOfOptions, "tarnwick ran on arguments the port map refuses");
+  if (taken) Check(ports.devices == applied.devices, "the port map is not what the mappings leave");
+  if (endOfOptions) return;
+  for (const char* request : {"--help", "-h", "--version"}) {
+    tarnwick::PortMap untouched = StartingMap();
+    Arguments asking = arguments;
+    asking.emplace_back(request);
+    const Outcome expected = request[2] == 'v' ? Outcome::Version : Outcome::Help;
+    Check(tarnwick::ui::ParseProgramArguments(asking, untouched).outcome == expected,
+          "--help or --version after the mappings was not answered");
+  }
 }
 
 }  // namespace
@@ -102,6 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckPortMap(arguments);
   CheckDeviceOptions(arguments);
   CheckDemoArguments(arguments);
-  CheckInfoRequest(arguments);
+  CheckProgramArguments(arguments);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "program_options.h"
 #include "programmer_state.h"
 
 #ifdef _WIN32
@@ -26,22 +27,18 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-void PrintUsage(std::ostream& out) {
-  out << "usage: tarnwick-pack RAW-FILE IMAGE.UPL          scramble a binary into an image\n"
-         "       tarnwick-pack --unpack IMAGE.UPL RAW-FILE  descramble an image into a binary\n"
-         "       tarnwick-pack --help | --version\n"
-         "Scrambles a raw binary into a .UPL image for the programmer, or back.\n"
-         "Images hold at most "
-      << tarnwick::kMaxImageLength
-      << " bytes.\n"
-         "\n"
-         "Options:\n"
-         "  --unpack   descramble IMAGE.UPL into RAW-FILE\n"
-         "  --help     show this text and exit\n"
-         "  --version  show the version and exit\n"
-         "\n"
-         "Exit status: 0 done; 1 a file cannot be read or written, or the binary is too\n"
-         "long; 2 for a wrong argument.\n";
+std::unique_ptr<CLI::App> MakeApp(bool& unpack, std::vector<std::string>& files) {
+  auto app = tarnwick::options::MakeApp(
+      {"tarnwick-pack",
+       {"RAW-FILE IMAGE.UPL          scramble a binary into an image",
+        "--unpack IMAGE.UPL RAW-FILE  descramble an image into a binary", "--help | --version"},
+       "Scrambles a raw binary into a .UPL image for the programmer, or back.\n"
+       "Images hold at most " + std::to_string(tarnwick::kMaxImageLength) + " bytes.",
+       "Exit status: 0 done; 1 a file cannot be read or written, or the binary is too\n"
+       "long; 2 for a wrong argument."});
+  app->add_flag("--unpack", unpack, "descramble IMAGE.UPL into RAW-FILE");
+  app->add_option("files", files);
+  return app;
 }
 
 bool WriteFile(const std::string& path, const std::uint8_t* data, std::size_t length) {
@@ -103,17 +100,14 @@ int Unpack(const std::string& imagePath, const std::string& rawPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    PrintUsage(std::cout);
-    return kExitOk;
+  bool unpack = false;
+  std::vector<std::string> files;
+  const std::unique_ptr<CLI::App> app = MakeApp(unpack, files);
+  auto parsed = tarnwick::options::Parse(*app, tarnwick::options::ArgumentsOf(argc, argv));
+  if (parsed.outcome == tarnwick::options::Outcome::Run && files.size() != 2) {
+    parsed = tarnwick::options::Refused(unpack ? "--unpack takes two files: IMAGE.UPL RAW-FILE"
+                                               : "two files are needed: RAW-FILE IMAGE.UPL");
   }
-  if (args.size() == 1 && args[0] == "--version") {
-    std::cout << "tarnwick-pack " TARNWICK_VERSION "\n";
-    return kExitOk;
-  }
-  if (args.size() == 2 && args[0].rfind("-", 0) != 0) return Pack(args[0], args[1]);
-  if (args.size() == 3 && args[0] == "--unpack") return Unpack(args[1], args[2]);
-  PrintUsage(std::cerr);
-  return kExitUsage;
+  if (const auto status = tarnwick::options::Answer(parsed, app->get_name(), app->help(), kExitUsage)) return *status;
+  return unpack ? Unpack(files[0], files[1]) : Pack(files[0], files[1]);
 }

@@ -150,6 +150,18 @@ TEST(DeviceOptionsTest, FaultsOnTheDevicesSideAndTheHangUp) {
   }
   // An error names what was given, on one line whatever that holds.
   EXPECT_EQ(ParseDeviceOptions({"-\n"}).error, "unknown option -?");
+  EXPECT_EQ(ParseDeviceOptions({"--link", "x\ny", "--bogus\n"}).error.find('\n'), std::string::npos);
+
+  // Values joined with '=' or apart, flags together, a PORT that starts with '-' after "--".
+  const ParsedOptions joined = ParseDeviceOptions({"-v", "--runs=0x10", "--status", "0", "--", "-port"});
+  ASSERT_EQ(joined.outcome, ParsedOptions::Outcome::Run) << joined.error;
+  EXPECT_EQ(joined.options.runs, 16u);
+  EXPECT_EQ(joined.options.status, 0);
+  EXPECT_TRUE(joined.options.verbose);
+  EXPECT_EQ(joined.options.port, "-port");
+  EXPECT_EQ(ParseDeviceOptions({"-v", "-port"}).outcome, ParsedOptions::Outcome::Error);
+  const ParsedOptions together = ParseDeviceOptions({"-vh"});
+  EXPECT_EQ(together.outcome, ParsedOptions::Outcome::Help);
 }
 
 }  // namespace

@@ -72,13 +72,40 @@ TEST(TarnwickPackTest, UnpackOfALongerImageGivesWhatTheLoaderGives) {
 
 TEST(TarnwickPackTest, BadArgumentsAndMissingFiles) {
   TempDir dir;
-  EXPECT_EQ(Pack("", dir).status, 2);
-  EXPECT_EQ(Pack("--bogus a b", dir).status, 2);
-  EXPECT_EQ(Pack("--help >/dev/null", dir).status, 0);
-  EXPECT_EQ(Pack("--version >/dev/null", dir).status, 0);
+  for (const std::string arguments : {"", "--bogus a b", "a", "a b c", "--unpack a", "--baud 5 a b"}) {
+    const PackRun run = Pack(arguments, dir);
+    EXPECT_EQ(run.status, 2) << arguments;
+    // What was wrong, then the usage.
+    EXPECT_EQ(run.errors.rfind("tarnwick-pack: ", 0), 0u) << arguments << "\n" << run.errors;
+    EXPECT_NE(run.errors.find("\nusage: tarnwick-pack RAW-FILE IMAGE.UPL"), std::string::npos) << run.errors;
+  }
   const PackRun missing = Pack("--unpack " + dir.File("none.UPL") + " " + dir.File("out.bin"), dir);
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.errors.find("none.UPL was not found."), std::string::npos) << missing.errors;
+}
+
+TEST(TarnwickPackTest, HelpVersionAndNamesThatLookLikeOptions) {
+  TempDir dir;
+  const std::string out = dir.File("stdout.txt");
+  ASSERT_EQ(Pack("--version >" + out, dir).status, 0);
+  const auto version = ReadBytes(out);
+  EXPECT_EQ(std::string(version.begin(), version.end()), "tarnwick-pack " TARNWICK_VERSION "\n");
+  ASSERT_EQ(Pack("-h >" + out, dir).status, 0);
+  const auto help = ReadBytes(out);
+  const std::string helpText(help.begin(), help.end());
+  EXPECT_EQ(helpText.rfind("usage: tarnwick-pack RAW-FILE IMAGE.UPL", 0), 0u) << helpText;
+  for (const char* listed : {"\n  --unpack ", "\n  --version ", "\nExit status: "}) {
+    EXPECT_NE(helpText.find(listed), std::string::npos) << listed;
+  }
+
+  // After "--" a file may start with '-'.
+  const auto raw = RandomBytes(300, 14);
+  WriteBytes(dir.File("-raw.bin"), raw);
+  const std::string cd = "cd " + dir.File("") + " && ";
+  ASSERT_EQ(std::system((cd + TARNWICK_PACK + " -- -raw.bin -image.UPL").c_str()), 0);
+  ASSERT_EQ(std::system((cd + TARNWICK_PACK + " --unpack -- -image.UPL back.bin").c_str()), 0);
+  EXPECT_EQ(ReadBytes(dir.File("back.bin")), raw);
+  EXPECT_NE(ReadBytes(dir.File("-image.UPL")), raw);
 }
 
 }  // namespace

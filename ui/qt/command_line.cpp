@@ -4,85 +4,89 @@
 
 namespace tarnwick::ui {
 
-std::string ProgramUsage() {
-  return "usage: tarnwick [COMn=DEVICE]...\n"
-         "       tarnwick --help | --version\n"
-         "Programs a target device over a serial line. COM1 to COM4 stand for the\n"
-         "machine's first four serial ports; COMn=DEVICE points one of them at a\n"
-         "device of your choice, e.g.  tarnwick COM3=/dev/ttyUSB0\n"
-         "\n"
-         "Options:\n"
-         "  COMn=DEVICE  have the scan open DEVICE where it would open COMn (n from 1 to 4)\n"
-         "  --help       show this text and exit\n"
-         "  --version    show the version and exit\n"
-         "\n"
-         "Exit status: 0 when the dialog is closed; 2 for a wrong argument.\n";
+namespace {
+
+options::Parsed Applied(options::Parsed parsed, const std::vector<std::string>& mappings, PortMap& ports) {
+  if (parsed.outcome != options::Outcome::Run) return parsed;
+  std::string error;
+  return ports.ApplyArguments(mappings, error) ? parsed : options::Refused(error);
 }
 
-bool ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& ports, DemoOptions& options,
-                        std::string& error) {
+}  // namespace
+
+std::unique_ptr<CLI::App> MakeProgramApp(std::vector<std::string>& mappings) {
+  auto app = options::MakeApp(
+      {"tarnwick",
+       {"[COMn=DEVICE]...", "--help | --version"},
+       "Programs a target device over a serial line. COM1 to COM4 stand for the\n"
+       "machine's first four serial ports; COMn=DEVICE points one of them at a\n"
+       "device of your choice, e.g.  tarnwick COM3=/dev/ttyUSB0",
+       "Exit status: 0 when the dialog is closed; 2 for a wrong argument."});
+  app->add_option("mappings", mappings, "have the scan open DEVICE where it would open COMn (n from 1 to 4)")
+      ->type_name("COMn=DEVICE");
+  return app;
+}
+
+options::Parsed ParseProgramArguments(const std::vector<std::string>& arguments, PortMap& ports) {
+  std::vector<std::string> mappings;
+  const auto app = MakeProgramApp(mappings);
+  return Applied(options::Parse(*app, arguments), mappings, ports);
+}
+
+std::string ProgramUsage() {
+  std::vector<std::string> mappings;
+  return MakeProgramApp(mappings)->help();
+}
+
+std::unique_ptr<CLI::App> MakeDemoApp(DemoOptions& options, std::vector<std::string>& rest) {
+  auto app = options::MakeApp(
+      {"tarnwick-demo",
+       {"[--timeout SECONDS] [COMn=DEVICE]... IMAGE.UPL", "--help | --version"},
+       "Runs the programming dialog without a display: loads IMAGE.UPL, presses\n"
+       "Program and prints each status text and message as it appears.",
+       "Exit status: 0 only when the device reported success; 1 on a failure or\n"
+       "after the time-out; 2 for a wrong argument."});
+  app->add_option_function<std::string>(
+         "--timeout",
+         [&options](const std::string& value) {
+           int seconds = 0;
+           const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+           if (failure != std::errc() || end != value.data() + value.size() || seconds <= 0) {
+             throw CLI::ValidationError("--timeout needs a positive number of seconds, not \"" + value + "\"");
+           }
+           options.timeoutSeconds = seconds;
+         },
+         "give up after SECONDS (default 600)")
+      ->type_name("SECONDS");
+  app->add_option("arguments", rest, "as for tarnwick, e.g. COM3=/dev/ttyUSB0")->type_name("COMn=DEVICE");
+  return app;
+}
+
+options::Parsed ParseDemoArguments(const std::vector<std::string>& arguments, PortMap& ports, DemoOptions& options) {
+  DemoOptions parsedOptions;
+  std::vector<std::string> positionals;
+  const auto app = MakeDemoApp(parsedOptions, positionals);
+  const options::Parsed parsed = options::Parse(*app, arguments);
+  if (parsed.outcome != options::Outcome::Run) return parsed;
   std::vector<std::string> mappings;
   std::vector<std::string> rest;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "--timeout") {
-      if (i + 1 == arguments.size()) {
-        error = "--timeout needs a number of seconds";
-        return false;
-      }
-      const std::string& value = arguments[++i];
-      int seconds = 0;
-      const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-      if (failure != std::errc() || end != value.data() + value.size() || seconds <= 0) {
-        error = "--timeout needs a positive number of seconds, not \"" + value + "\"";
-        return false;
-      }
-      options.timeoutSeconds = seconds;
-    } else if (argument.starts_with("COM") && argument.find('=') != std::string::npos) {
-      mappings.push_back(argument);
-    } else {
-      rest.push_back(argument);
-    }
+  for (const std::string& argument : positionals) {
+    (argument.starts_with("COM") && argument.find('=') != std::string::npos ? mappings : rest).push_back(argument);
   }
-  if (rest.size() != 1 || rest.front().empty() || rest.front().starts_with("-")) {
-    error = rest.empty() ? "the path of an image is missing" : "expected one image path, not \"" + rest.back() + "\"";
-    return false;
+  if (rest.size() != 1 || rest.front().empty()) {
+    return options::Refused(rest.empty() ? "the path of an image is missing"
+                                         : "expected one image path, not \"" + rest.back() + "\"");
   }
-  // ApplyArguments leaves the map as it was when it refuses an argument.
-  if (!ports.ApplyArguments(mappings, error)) return false;
-  options.imagePath = rest.front();
-  return true;
+  parsedOptions.imagePath = rest.front();
+  const options::Parsed applied = Applied(parsed, mappings, ports);
+  if (applied.outcome == options::Outcome::Run) options = parsedOptions;
+  return applied;
 }
 
 std::string DemoUsage() {
-  return "usage: tarnwick-demo [--timeout SECONDS] [COMn=DEVICE]... IMAGE.UPL\n"
-         "       tarnwick-demo --help | --version\n"
-         "Runs the programming dialog without a display: loads IMAGE.UPL, presses\n"
-         "Program and prints each status text and message as it appears.\n"
-         "\n"
-         "Options:\n"
-         "  --timeout SECONDS  give up after SECONDS (default 600)\n"
-         "  COMn=DEVICE        as for tarnwick, e.g. COM3=/dev/ttyUSB0\n"
-         "  --help             show this text and exit\n"
-         "  --version          show the version and exit\n"
-         "\n"
-         "Exit status: 0 only when the device reported success; 1 on a failure or\n"
-         "after the time-out; 2 for a wrong argument.\n";
-}
-
-InfoRequest InfoRequested(const std::vector<std::string>& arguments) {
-  InfoRequest request = InfoRequest::None;
-  for (const std::string& argument : arguments) {
-    if (argument == "--help" || argument == "-h") return InfoRequest::Help;
-    if (argument == "--version") request = InfoRequest::Version;
-  }
-  return request;
-}
-
-std::vector<std::string> ArgumentsOf(int argc, char* argv[]) {
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
-  return arguments;
+  DemoOptions options;
+  std::vector<std::string> rest;
+  return MakeDemoApp(options, rest)->help();
 }
 
 }  // namespace tarnwick::ui

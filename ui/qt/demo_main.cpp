@@ -119,24 +119,11 @@ class DemoDriver {
 
 int main(int argc, char* argv[]) {
   using namespace tarnwick;
-  const std::vector<std::string> arguments = ui::ArgumentsOf(argc, argv);
-  switch (ui::InfoRequested(arguments)) {
-    case ui::InfoRequest::Help:
-      std::fputs(ui::DemoUsage().c_str(), stdout);
-      return 0;
-    case ui::InfoRequest::Version:
-      std::fputs("tarnwick-demo " TARNWICK_VERSION "\n", stdout);
-      return 0;
-    case ui::InfoRequest::None:
-      break;
-  }
   PortMap ports = PortMap::Discover();
   ui::DemoOptions options;
-  std::string error;
-  if (!ui::ParseDemoArguments(arguments, ports, options, error)) {
-    std::fprintf(stderr, "tarnwick-demo: %s\n%s", error.c_str(), ui::DemoUsage().c_str());
-    return 2;
-  }
+  const tarnwick::options::Parsed parsed =
+      ui::ParseDemoArguments(tarnwick::options::ArgumentsOf(argc, argv), ports, options);
+  if (const auto status = tarnwick::options::Answer(parsed, "tarnwick-demo", ui::DemoUsage())) return *status;
   for (std::size_t i = 0; i < ports.devices.size(); ++i) {
     std::printf("COM%zu = %s\n", i + 1, ports.devices[i].empty() ? "(none)" : ports.devices[i].c_str());
   }

@@ -1,8 +1,5 @@
 // tarnwick: the desktop program.
 #include <QApplication>
-#include <cstdio>
-#include <string>
-#include <vector>
 
 #include "app_icon.h"
 #include "command_line.h"
@@ -13,23 +10,9 @@
 int main(int argc, char* argv[]) {
   using namespace tarnwick;
   // Read before the toolkit starts, so that a wrong argument needs no display.
-  const std::vector<std::string> arguments = ui::ArgumentsOf(argc, argv);
-  switch (ui::InfoRequested(arguments)) {
-    case ui::InfoRequest::Help:
-      std::fputs(ui::ProgramUsage().c_str(), stdout);
-      return 0;
-    case ui::InfoRequest::Version:
-      std::fputs("tarnwick " TARNWICK_VERSION "\n", stdout);
-      return 0;
-    case ui::InfoRequest::None:
-      break;
-  }
   PortMap ports = PortMap::Discover();
-  std::string error;
-  if (!ports.ApplyArguments(arguments, error)) {
-    std::fprintf(stderr, "tarnwick: %s\n%s", error.c_str(), ui::ProgramUsage().c_str());
-    return 2;
-  }
+  const options::Parsed parsed = ui::ParseProgramArguments(options::ArgumentsOf(argc, argv), ports);
+  if (const auto status = options::Answer(parsed, "tarnwick", ui::ProgramUsage())) return *status;
 
   QApplication application(argc, argv);
   QApplication::setWindowIcon(ui::ApplicationIcon());

@@ -1,5 +1,11 @@
 #include "command_line.h"
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstddef>
 
 namespace tarnwick::win32 {
@@ -28,42 +34,44 @@ std::string Upper(std::string text) {
 
 }  // namespace
 
-CommandLine ParseCommandLine(const char* arguments) {
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** split = ::CommandLineToArgvW(commandLine, &count);
+  if (split == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, split[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, split[i], -1, argument.data(), size, nullptr, nullptr);
+    argument.pop_back();  // the terminating zero
+    arguments.push_back(std::move(argument));
+  }
+  ::LocalFree(split);
+  return arguments;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine parsed;
-  std::string argument;
-  bool quoted = false;
-  for (const char* at = arguments;; ++at) {
-    const char c = at == nullptr ? '\0' : *at;
-    if (c == '"') {
-      quoted = !quoted;
-      continue;
+  for (const std::string& argument : arguments) {
+    if (argument.empty()) continue;
+    if (argument == "/?" || argument == "-h" || argument == "--help") {
+      parsed.request = CommandLineRequest::Help;
+      return parsed;
     }
-    if (c != '\0' && (quoted || (c != ' ' && c != '\t'))) {
-      argument.push_back(c);
-      continue;
-    }
-    if (!argument.empty()) {
-      if (argument == "/?" || argument == "-h" || argument == "--help") {
-        parsed.request = CommandLineRequest::Help;
-        return parsed;
+    if (argument == "--version") {
+      parsed.request = CommandLineRequest::Version;
+    } else if (parsed.request != CommandLineRequest::Error) {
+      const std::size_t equals = argument.find('=');
+      const std::string name = Upper(argument.substr(0, equals));
+      const std::string target = equals == std::string::npos ? std::string() : Upper(argument.substr(equals + 1));
+      const int index = PortNumber(name) - 1;
+      if (equals == std::string::npos || index < 0 || index > 3 || PortNumber(target) == 0) {
+        parsed.request = CommandLineRequest::Error;
+        parsed.error = "\"" + argument + "\" is not COMn=COMm (n from 1 to 4, m from 1 to 255)";
+      } else {
+        parsed.targets[static_cast<std::size_t>(index)] = target;
       }
-      if (argument == "--version") {
-        parsed.request = CommandLineRequest::Version;
-      } else if (parsed.request != CommandLineRequest::Error) {
-        const std::size_t equals = argument.find('=');
-        const std::string name = Upper(argument.substr(0, equals));
-        const std::string target = equals == std::string::npos ? std::string() : Upper(argument.substr(equals + 1));
-        const int index = PortNumber(name) - 1;
-        if (equals == std::string::npos || index < 0 || index > 3 || PortNumber(target) == 0) {
-          parsed.request = CommandLineRequest::Error;
-          parsed.error = "\"" + argument + "\" is not COMn=COMm (n from 1 to 4, m from 1 to 255)";
-        } else {
-          parsed.targets[static_cast<std::size_t>(index)] = target;
-        }
-      }
-      argument.clear();
     }
-    if (c == '\0') break;
   }
   return parsed;
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace tarnwick::win32 {
 
@@ -18,8 +19,13 @@ struct CommandLine {
   std::string error;
 };
 
-// `arguments` as the system hands them to the program, without its own name.
-CommandLine ParseCommandLine(const char* arguments);
+// The arguments of `commandLine` (as GetCommandLineW gives it, the program's
+// own name first) without that name, split by the system's rules for quotes
+// and backslashes, each in UTF-8.
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine);
+
+// The arguments as SplitCommandLine gives them; empty ones are passed over.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // The usage text, for a box.
 const char* UsageText();

@@ -501,23 +501,50 @@ TEST(MainDialogTest, StatusDetailIsTheStatusLinesTooltip) {
   EXPECT_FALSE(tip.empty()) << "the system's reason goes with the status";
 }
 
+// The command line as the system hands it over, program name first.
+CommandLine Parse(const std::wstring& arguments) {
+  return ParseCommandLine(SplitCommandLine((L"tarnwick.exe " + arguments).c_str()));
+}
+
 TEST(CommandLineTest, PortMappingsHelpAndVersion) {
-  const CommandLine none = ParseCommandLine("");
+  const CommandLine none = Parse(L"");
   EXPECT_EQ(none.request, CommandLineRequest::Run);
   EXPECT_EQ(none.targets, (std::array<std::string, 4>{}));
-  const CommandLine mapped = ParseCommandLine("COM1=COM12  com4=\"COM255\"");
+  const CommandLine mapped = Parse(L"COM1=COM12  com4=\"COM255\" \"\"");
   EXPECT_EQ(mapped.request, CommandLineRequest::Run);
   EXPECT_EQ(mapped.targets, (std::array<std::string, 4>{"COM12", "", "", "COM255"}));
-  for (const char* help : {"/?", "--help", "-h", "COM1=COM3 /?", "bogus --help"}) {
-    EXPECT_EQ(ParseCommandLine(help).request, CommandLineRequest::Help) << help;
+  for (const wchar_t* help : {L"/?", L"--help", L"-h", L"COM1=COM3 /?", L"bogus --help", L"\"--help\""}) {
+    EXPECT_EQ(Parse(help).request, CommandLineRequest::Help);
   }
-  EXPECT_EQ(ParseCommandLine("--version").request, CommandLineRequest::Version);
+  EXPECT_EQ(Parse(L"--version").request, CommandLineRequest::Version);
   for (const char* wrong : {"COM5=COM1", "COM1=COM0", "COM1=COM256", "COM1=/dev/ttyS0", "COM1", "COM1=", "x"}) {
-    const CommandLine refused = ParseCommandLine(wrong);
+    const CommandLine refused = ParseCommandLine({wrong});
     EXPECT_EQ(refused.request, CommandLineRequest::Error) << wrong;
     EXPECT_NE(refused.error.find(wrong), std::string::npos) << refused.error;
   }
   EXPECT_NE(std::string(UsageText()).find("usage: tarnwick [COMn=COMm]"), std::string::npos);
+}
+
+// The system's rules: backslashes are literal unless they stand before a
+// quote, where each pair gives one and an odd one makes the quote literal.
+TEST(CommandLineTest, QuotesAndBackslashesAsTheSystemReadsThem) {
+  using Arguments = std::vector<std::string>;
+  EXPECT_EQ(SplitCommandLine(L"\"C:\\Program Files\\tarnwick.exe\" \"C:\\dir with space\\\\\" COM1=COM5"),
+            (Arguments{"C:\\dir with space\\", "COM1=COM5"}));
+  EXPECT_EQ(SplitCommandLine(L"tarnwick.exe a\\\\b \"x\\\" COM1=COM5\" \\\\\\\"q"),
+            (Arguments{"a\\\\b", "x\" COM1=COM5", "\\\"q"}));
+  EXPECT_EQ(SplitCommandLine(L"tarnwick.exe   com2=\"COM7\"\t\"\""), (Arguments{"com2=COM7", ""}));
+  // Each argument in UTF-8.
+  EXPECT_EQ(SplitCommandLine(L"tarnwick.exe COM1=C\u00d6M5 \u20ac"), (Arguments{"COM1=C\xc3\x96M5", "\xe2\x82\xac"}));
+
+  // A path that ends in a backslash is one argument, shown as given.
+  const CommandLine quoted = Parse(L"COM1=COM5 \"C:\\dir with space\\\\\"");
+  EXPECT_EQ(quoted.request, CommandLineRequest::Error);
+  EXPECT_EQ(quoted.error.rfind("\"C:\\dir with space\\\" is not COMn=COMm", 0), 0u) << quoted.error;
+  EXPECT_EQ(quoted.targets[0], "COM5");
+  // A quote after a backslash is part of the argument, not the end of a quoted run.
+  EXPECT_EQ(Parse(L"COM1=COM5\\\"").request, CommandLineRequest::Error);
+  EXPECT_EQ(Parse(L"\"COM2=COM6\" COM3=\"COM7\"").targets, (std::array<std::string, 4>{"", "COM6", "COM7", ""}));
 }
 
 }  // namespace

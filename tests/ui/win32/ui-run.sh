@@ -6,7 +6,9 @@
 # The device's pseudo-terminal is COM12, and the program is told COM1=COM12.
 # With no-device, none of COM1 to COM4 can be opened and no device runs.
 # With command-line, the program is started with help, version and wrong
-# arguments: each gets its box and exit status.
+# arguments: each gets its box and exit status. Wine hands each argument on
+# quoted by the system's rules, so the box must show it as given, spaces,
+# backslashes and quotes included.
 # With TARNWICK_SCREENSHOT=FILE.png a picture of the screen is taken while the
 # success box shows.
 set -euo pipefail
@@ -28,11 +30,16 @@ start_display
 
 if [[ $mode == command-line ]]; then
   app=$(basename "$program" .exe)
+  # The version is the project's, which the Linux build's tarnwick-pack tells.
+  version=$("$pack" --version)
+  version=${version#tarnwick-pack }
   failed=0
   # ARGUMENT|EXIT STATUS|TEXT OF THE BOX
   for each in '/?|0|usage: tarnwick [COMn=COMm]' '--help|0|usage: tarnwick [COMn=COMm]' \
-              '--version|0|tarnwick 1.' 'COM5=COM12|2|usage: tarnwick' 'COM1=/dev/ttyS0|2|usage: tarnwick' \
-              'extra|2|usage: tarnwick'; do
+              "--version|0|tarnwick $version" 'COM5=COM12|2|usage: tarnwick' 'COM1=/dev/ttyS0|2|usage: tarnwick' \
+              'extra|2|usage: tarnwick' \
+              'C:\dir with space\|2|"C:\dir with space\" is not COMn=COMm' \
+              'COM2="COM6"|2|"COM2="COM6"" is not COMn=COMm'; do
     IFS='|' read -r argument expected text <<<"$each"
     "$wine_run" "$prefix" "$program" "$argument" &
     program_pid=$!
