@@ -15,7 +15,7 @@ Lane& Station::AddLane(std::vector<PortTarget> targets) {
   return *lanes_.back();
 }
 
-bool Station::LoadImage(const std::string& path, std::string& error, std::string& warning) {
+bool Station::Load(const std::string& path, std::string& error, std::string& warning) {
   if (lanes_.empty()) {
     error = "no port to program on";
     return false;

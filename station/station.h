@@ -32,7 +32,7 @@ class Station final : private StationObserver {
   // Loads the image into every lane and identifies it; false with `error`
   // when it cannot be loaded, is empty, or changed while it was read.
   // `warning` when only a part of it is programmed.
-  bool LoadImage(const std::string& path, std::string& error, std::string& warning);
+  bool Load(const std::string& path, std::string& error, std::string& warning);
   // Records every run in the log at `path` from now on. False with `error`
   // when it cannot be opened; logFailed() then says whether it was opened
   // but could not be written.

@@ -71,7 +71,7 @@ TEST(StationOfThreeLanes, EachLaneProgramsItsOwnDeviceAndTellsTheObserver) {
   Station station(settings, heard);
   for (const std::string& path : paths) station.AddLane({TargetAt(path)});
   std::string error, warning;
-  ASSERT_TRUE(station.LoadImage(dir.File("IMAGE.UPL"), error, warning)) << error;
+  ASSERT_TRUE(station.Load(dir.File("IMAGE.UPL"), error, warning)) << error;
   EXPECT_EQ(station.image().bytes, 2000u);
   EXPECT_EQ(station.image().fileBytes, 2000u);
   EXPECT_TRUE(warning.empty());
@@ -118,7 +118,7 @@ TEST(StationOfThreeLanes, PortThatCannotOpenIsNamedByItsPathAndTried) {
   Station station(LaneSettings{}, heard);
   const Lane& lane = station.AddLane({TargetAt(missing)});
   std::string error, warning;
-  ASSERT_TRUE(station.LoadImage(dir.File("IMAGE.UPL"), error, warning)) << error;
+  ASSERT_TRUE(station.Load(dir.File("IMAGE.UPL"), error, warning)) << error;
   const std::atomic<bool> stop{false};
   RunLoop(station, stop, 1ms, [] {});
 

@@ -132,7 +132,7 @@ void FinishOutput(Reporter& reporter, StandardStreams& streams) {
 int Prepare(Station& station, const std::string& imagePath, const std::string& logPath) {
   std::string error;
   std::string warning;
-  if (!station.LoadImage(imagePath, error, warning)) {
+  if (!station.Load(imagePath, error, warning)) {
     std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
     return kExitImage;
   }

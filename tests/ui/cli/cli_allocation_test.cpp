@@ -127,7 +127,7 @@ void RunTwoPorts(bool json, bool loop = false, bool longNames = false) {
   station.AddLane({a});
   station.AddLane({b});
   std::string warning;
-  ASSERT_TRUE(station.LoadImage(dir.File("IMAGE.UPL"), error, warning)) << error;
+  ASSERT_TRUE(station.Load(dir.File("IMAGE.UPL"), error, warning)) << error;
   if (!longNames) image = station.image();
   // The JSON lines with the run log: its records are written from the tick.
   if (json) {

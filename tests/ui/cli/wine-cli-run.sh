@@ -45,7 +45,7 @@ run() {
   result=$(tail -n 1 "$work/cli.out.$name" | tr -d '\r')
   [[ $result == *'"event":"result"'* && $result == *'"outcome":"success"'* && $result == *"\"port\":\"$name\""* ]] ||
     { echo "the last line is not the run's success: $result"; exit 1; }
-  grep -q '"text":"Connect COM1 -"' "$work/cli.out.$name" || { echo "no status lines"; exit 1; }
+  grep -q '"text":"Connect COM[0-9]* -"' "$work/cli.out.$name" || { echo "no status lines"; exit 1; }
 }
 
 run COM1
