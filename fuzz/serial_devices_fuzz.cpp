@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fake_machine.h"
-#include "ports_line.h"
+#include "event_json.h"
 #include "run_record.h"
 #include "serial_devices.h"
 
@@ -63,8 +63,8 @@ void WriteRaw(const fs::path& file, const std::string& content) {
 // The device as `ports --json` lists it.
 nlohmann::json PortsLine(const tarnwick::SerialDevice& device) {
   tarnwick::station::JsonLine line;
-  tarnwick::cli::DeviceFields(line, device);
-  const nlohmann::json parsed = nlohmann::json::parse(line.Finish(), nullptr, /*allow_exceptions=*/false);
+  const nlohmann::json parsed =
+      nlohmann::json::parse(tarnwick::station::DeviceEvent(line, device), nullptr, /*allow_exceptions=*/false);
   Check(!parsed.is_discarded() && parsed.is_object(), "a device line is not a JSON object");
   return parsed;
 }

@@ -109,6 +109,15 @@ bool UsbSerialIs(const char* sysDevice, std::string_view serial) {
   return false;
 }
 
+// COM1 to COM4 as the dialog's discovery gives them: the first four devices
+// of the listing, which walks /dev and sysfs in the same order. The listing
+// is read once for both.
+PortMap ComNamesOf(const std::vector<SerialDevice>& devices) {
+  PortMap map;
+  for (std::size_t i = 0; i < map.devices.size() && i < devices.size(); ++i) map.devices[i] = devices[i].path;
+  return map;
+}
+
 // Absent::Wait: a path that is not there stands for nothing yet.
 bool AbsentPath(const std::string& path, Absent absent, PortTarget& target) {
   std::error_code error;
@@ -257,8 +266,8 @@ bool ComMapping(const DeviceTree& tree, const std::vector<std::string>& mappings
 }
 
 std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
-  const PortMap map = PortMap::Discover(tree.devRoot, tree.sysRoot);
   const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  const PortMap map = ComNamesOf(devices);
   std::vector<PortTarget> targets;
   for (std::size_t i = 0; i < map.devices.size(); ++i) {
     PortTarget target;
@@ -276,8 +285,8 @@ std::vector<PortTarget> DefaultScanPorts(const DeviceTree& tree) {
 
 bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree, std::vector<PortTarget>& targets,
                   std::string& error, Absent absent) {
-  const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
   const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  const PortMap discovered = ComNamesOf(devices);
   std::vector<PortTarget> resolved;
   for (const std::string& argument : arguments) {
     if (!ResolveArgument(argument, tree, discovered, devices, absent, resolved, error)) return false;
@@ -288,8 +297,8 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& t
 
 void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
   const std::string& argument = target.argument.empty() ? target.label : target.argument;
-  const PortMap discovered = PortMap::Discover(tree.devRoot, tree.sysRoot);
   const std::vector<SerialDevice> devices = ListSerialDevices(tree);
+  const PortMap discovered = ComNamesOf(devices);
   std::vector<PortTarget> found;
   std::string error;
   if (!ResolveArgument(argument, tree, discovered, devices, Absent::Wait, found, error) || found.empty()) {

@@ -2,34 +2,20 @@
 // stations. Three commands: ports (what the machine has), program (one
 // device) and station (a device on every port at once, again and again with
 // --loop). The runs are the engine's, stepped by one 100 ms loop.
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
-
 #include "cli_options.h"
+#include "console.h"
+#include "event_json.h"
 #include "json_line.h"
-#include "ports_line.h"
 #include "reporter.h"
+#include "run_text.h"
 #include "serial_devices.h"
 #include "standard_streams.h"
 #include "station.h"
@@ -60,71 +46,6 @@ std::atomic<bool> runsEnded{false};
 // waited for this long; a reader that takes longer loses it (every run is
 // recorded by then).
 constexpr std::chrono::milliseconds kOutputFlushLimit{5000};
-
-#ifdef _WIN32
-// Windows ends the process as soon as the handler returns from a console's
-// close, a logoff or a shutdown (and gives it a few seconds at most): it waits
-// there until the loop has ended the runs, recorded them and closed the ports.
-constexpr DWORD kEndingWaitMs = 4500;
-
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  stopRequested = true;
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    for (DWORD waited = 0; !runsEnded.load() && waited < kEndingWaitMs; waited += 20) ::Sleep(20);
-  }
-  return TRUE;  // the loop ends the runs and closes the ports itself
-}
-void CatchInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-bool IsTerminal(std::FILE* stream) {
-  if (!_isatty(_fileno(stream))) return false;
-  // The live lines redraw with escape sequences; older consoles cannot.
-  HANDLE console = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  return ::GetConsoleMode(console, &mode) &&
-         ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-}
-// A program started without a standard stream has nowhere to write it: each
-// missing one is opened on the null device.
-void OpenMissingStandardStreams() {
-  // No descriptor, or one without a handle (-1; -2 where no console was attached).
-  const auto missing = [](std::FILE* stream) { return _fileno(stream) < 0 || _get_osfhandle(_fileno(stream)) < 0; };
-  if (missing(stdin)) (void)std::freopen("NUL", "r", stdin);
-  if (missing(stdout)) (void)std::freopen("NUL", "w", stdout);
-  if (missing(stderr)) (void)std::freopen("NUL", "w", stderr);
-}
-#else
-// A hang-up (the terminal closed) ends the runs as Ctrl-C does.
-extern "C" void OnStopSignal(int) { stopRequested = true; }
-void CatchInterrupts() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-}
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
-// Descriptors 0, 1 and 2 that the program was started without would be taken
-// by the next files it opens (the log, a port), and standard output would
-// write into them: each missing one is opened on /dev/null first.
-void OpenMissingStandardStreams() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free: fd itself
-    if (opened >= 0 && opened != fd) {
-      ::dup2(opened, fd);
-      ::close(opened);
-    }
-  }
-}
-#endif
-
-// After the runs: says how many events were coalesced, then lets what is
-// still queued go out, waiting a few seconds at most for a slow reader.
-void FinishOutput(Reporter& reporter, StandardStreams& streams) {
-  reporter.Coalesced(streams.coalesced());
-  streams.Finish(kOutputFlushLimit);
-}
 
 // The image goes into every lane; the log is opened only once the image is
 // known to be good, so that a bad image leaves the log as it was. A log that
@@ -158,7 +79,7 @@ ReportOptions ReportingFrom(const CommonOptions& options, StandardStreams& strea
   ReportOptions report;
   report.json = options.json;
   report.quiet = options.quiet;
-  report.live = !options.json && !options.quiet && IsTerminal(stdout);
+  report.live = !options.json && !options.quiet && console::IsTerminal(stdout);
   report.outQueue = &streams.out();
   report.errQueue = &streams.err();
   return report;
@@ -172,40 +93,30 @@ bool SplitArguments(const std::vector<std::string>& arguments, std::vector<std::
   return true;
 }
 
-// Ticks `station` until its runs end, showing them through `reporter`.
-void Run(Station& station, Reporter& reporter, StandardStreams& streams) {
+// Programs with a lane on each list of `lanes` until the runs end, showing
+// them as the options ask; a station (`summary`) ends with each port's count.
+// The exit status is `exitStatus(station)` once the runs went as they should.
+template <typename ExitStatus>
+int ProgramOn(const CommonOptions& options, bool loop, bool summary, const std::vector<std::vector<PortTarget>>& lanes,
+              const std::string& imagePath, ExitStatus&& exitStatus) {
+  StandardStreams streams(lanes.size());
+  ImageInfo image;
+  Reporter reporter(ReportingFrom(options, streams), std::chrono::steady_clock::now(), image);
+  Station station(SettingsFrom(options, loop, reporter), reporter);
+  for (const std::vector<PortTarget>& targets : lanes) station.AddLane(targets);
+  if (const int status = Prepare(station, imagePath, options.logPath); status != kExitSuccess) return status;
+  image = station.image();
   reporter.Watch(station.lanes());
   streams.Start();
-  CatchInterrupts();
+  console::CatchStopRequests(stopRequested, runsEnded);
   RunLoop(station, stopRequested, std::chrono::milliseconds(kTimerPeriodMs), [&] { reporter.AfterTick(); });
   runsEnded = true;
-}
-
-// Why no device answered, port by port, and what to check.
-void DescribeTriedPorts(const Lane& lane) {
-  const double silentSeconds = kProbeLimit * kTimerPeriodMs / 1000.0;
-  for (const station::TriedPort& tried : lane.TriedPorts()) {
-    const PortTarget& target = *tried.target;
-    std::string name = target.label;
-    if (!target.path.empty() && target.path != target.label) name += " (" + target.path + ")";
-    if (tried.open == nullptr) {
-      std::fprintf(stderr, "%s: %s\n", name.c_str(), target.missing.c_str());
-    } else if (!tried.open->tried) {
-      std::fprintf(stderr, "%s: not tried\n", name.c_str());
-    } else if (!tried.open->opened) {
-      // The port's own words name its path, which the line names already.
-      std::string_view reason = tried.open->error.data();
-      if (const std::string prefix = target.path + ": "; reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
-      std::fprintf(stderr, "%s: could not open it: %.*s; %s\n", name.c_str(), static_cast<int>(reason.size()),
-                   reason.data(), OpenAdvice(target.path, tried.open->kind).c_str());
-    } else {
-      std::fprintf(stderr,
-                   "%s: opened, but no device answered in %.0f s: check that the device has power, that the "
-                   "cable is plugged in at both ends, that the device is waiting for a host (reset it), or try "
-                   "another port\n",
-                   name.c_str(), silentSeconds);
-    }
-  }
+  summary ? reporter.Summary() : reporter.ClearLive();
+  reporter.Coalesced(streams.coalesced());
+  // What is still queued goes out, waiting a few seconds at most for a slow
+  // reader.
+  streams.Finish(kOutputFlushLimit);
+  return station.logFailed() ? kExitLog : exitStatus(station);
 }
 
 int RunProgram(const CommonOptions& options, const std::vector<std::string>& arguments) {
@@ -223,37 +134,30 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
     }
   }
 
-  StandardStreams streams(1);
-  ImageInfo image;
-  Reporter reporter(ReportingFrom(options, streams), std::chrono::steady_clock::now(), image);
-  Station station(SettingsFrom(options, false, reporter), reporter);
-  const Lane& lane = station.AddLane(targets);
-  if (const int status = Prepare(station, imagePath, options.logPath); status != kExitSuccess) return status;
-  image = station.image();
-  Run(station, reporter, streams);
-  reporter.ClearLive();
-  FinishOutput(reporter, streams);
-
-  if (station.logFailed()) return kExitLog;
-  switch (lane.lastOutcome()) {
-    case RunOutcome::Success:
-      return kExitSuccess;
-    case RunOutcome::NoDevice:
-      std::fprintf(stderr, "No device answered on %s:\n",
-                   targets.size() == 1 ? "the port tried" : "any of the ports tried");
-      DescribeTriedPorts(lane);
-      return kExitNoDevice;
-    case RunOutcome::Stalled:
-      return kExitStalled;
-    case RunOutcome::PortLost:
-      return kExitPortLost;
-    case RunOutcome::Interrupted:
-      return kExitInterrupted;
-    case RunOutcome::Failure:
-    case RunOutcome::None:
-      break;
-  }
-  return kExitFailure;
+  return ProgramOn(options, false, false, {targets}, imagePath, [&](const Station& station) {
+    const Lane& lane = *station.lanes().front();
+    switch (lane.lastOutcome()) {
+      case RunOutcome::Success:
+        return kExitSuccess;
+      case RunOutcome::NoDevice:
+        std::fprintf(stderr, "No device answered on %s:\n",
+                     targets.size() == 1 ? "the port tried" : "any of the ports tried");
+        for (const std::string& line : station::TriedPortSentences(lane, kProbeLimit * kTimerPeriodMs / 1000.0)) {
+          std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        return kExitNoDevice;
+      case RunOutcome::Stalled:
+        return kExitStalled;
+      case RunOutcome::PortLost:
+        return kExitPortLost;
+      case RunOutcome::Interrupted:
+        return kExitInterrupted;
+      case RunOutcome::Failure:
+      case RunOutcome::None:
+        break;
+    }
+    return kExitFailure;
+  });
 }
 
 int RunStation(const CommonOptions& options, bool loop, const std::vector<std::string>& arguments) {
@@ -284,21 +188,13 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
     }
   }
 
-  StandardStreams streams(targets.size());
-  ImageInfo image;
-  Reporter reporter(ReportingFrom(options, streams), std::chrono::steady_clock::now(), image);
-  Station station(SettingsFrom(options, loop, reporter), reporter);
-  for (const PortTarget& target : targets) station.AddLane({target});
-  if (const int status = Prepare(station, imagePath, options.logPath); status != kExitSuccess) return status;
-  image = station.image();
-  Run(station, reporter, streams);
-  reporter.Summary();
-  FinishOutput(reporter, streams);
-
-  if (station.logFailed()) return kExitLog;
-  bool allSucceeded = true;
-  for (const auto& lane : station.lanes()) allSucceeded = allSucceeded && lane->failed() == 0;
-  return allSucceeded ? kExitSuccess : kExitFailure;
+  std::vector<std::vector<PortTarget>> lanes;
+  for (const PortTarget& target : targets) lanes.push_back({target});
+  return ProgramOn(options, loop, true, lanes, imagePath, [](const Station& station) {
+    bool allSucceeded = true;
+    for (const auto& lane : station.lanes()) allSucceeded = allSucceeded && lane->failed() == 0;
+    return allSucceeded ? kExitSuccess : kExitFailure;
+  });
 }
 
 int ListPorts(const CommonOptions& options, const std::vector<std::string>& mappings) {
@@ -324,24 +220,10 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
   if (!options.json) std::printf("\n%s\n", devices.empty() ? "No serial devices." : "Serial devices:");
   for (const SerialDevice& device : devices) {
     if (options.json) {
-      line.Clear();
-      DeviceFields(line, device);
-      std::fputs(line.Finish(), stdout);
+      std::fputs(station::DeviceEvent(line, device), stdout);
       continue;
     }
-    std::printf("%s", device.path.c_str());
-    if (!device.driver.empty()) std::printf("  driver %s", device.driver.c_str());
-    if (device.usb) {
-      std::printf("  usb:%s:%s", device.vendorId.c_str(), device.productId.c_str());
-      if (!device.serial.empty()) std::printf(":%s", device.serial.c_str());
-    }
-    std::printf("\n");
-    if (device.usb && (!device.manufacturer.empty() || !device.product.empty())) {
-      std::printf("    %s%s%s\n", device.manufacturer.c_str(), device.manufacturer.empty() ? "" : " ",
-                  device.product.c_str());
-    }
-    for (const std::string& name : device.byId) std::printf("    %s\n", name.c_str());
-    std::printf("    %s\n", device.accessible ? "you may open it" : ("cannot open it: " + device.accessAdvice).c_str());
+    std::fputs(station::DeviceDescription(device).c_str(), stdout);
   }
   std::fflush(stdout);
   return kExitSuccess;
@@ -361,7 +243,7 @@ constexpr const char* kStationExitStatus =
 constexpr const char* kPortsExitStatus = "0.";
 
 int Main(int argc, char** argv) {
-  OpenMissingStandardStreams();
+  console::OpenMissingStandardStreams();
 #ifndef _WIN32
   // A reader that went away (`| head -n 1`) ends the output, not the runs:
   // the write fails and that output is given up.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "help_layout.h"
+#include "commands_help_layout.h"
 #include "json_line.h"
 
 namespace tarnwick::cli {
@@ -71,7 +71,7 @@ std::unique_ptr<CLI::App> MakeApp(CommandLine& line, const ExitStatusTexts& exit
   app->set_version_flag("--version", "tarnwick-cli " TARNWICK_VERSION, "print the version and exit");
   // Every command's options on one page, as the manual page shows them.
   app->set_help_all_flag("--help-all", "print the help of every command and exit");
-  app->formatter(std::make_shared<HelpLayout>());
+  app->formatter(std::make_shared<options::CommandsHelpLayout>());
   app->require_subcommand(1, 1);
   app->footer(
       "Ports:\n"

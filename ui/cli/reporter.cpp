@@ -3,26 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "event_json.h"
+#include "run_text.h"
 
 namespace tarnwick::cli {
 namespace {
-
-const char* IconName(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::Information:
-      return "information";
-    case MessageIcon::Exclamation:
-      return "exclamation";
-    case MessageIcon::Stop:
-      return "stop";
-  }
-  return "message";
-}
 
 constexpr std::size_t kLiveLine = 512;
 
@@ -51,20 +36,10 @@ bool Reporter::Emit(std::FILE* stream, const char* text, std::size_t length, Pie
   return true;
 }
 
-void Reporter::PortFields(const PortTarget* target, const char* event) {
-  line_.Clear();
-  line_.String("event", event);
-  line_.String("port", target != nullptr ? target->label.c_str() : nullptr);
-  line_.String("path", target != nullptr && !target->path.empty() ? target->path.c_str() : nullptr);
-  line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
-}
-
 void Reporter::Status(const Lane& run, const char* text) {
   if (options_.quiet) return;
   if (options_.json) {
-    PortFields(run.current(), "status");
-    line_.String("text", text);
-    const char* finished = line_.Finish();
+    const char* finished = station::StatusEvent(line_, run.current(), Now(), text);
     Emit(options_.out, finished, line_.length(), Piece::Coalescible);
     return;
   }
@@ -92,16 +67,13 @@ void Reporter::Detail(const Lane& run, const char* detail) {
 
 void Reporter::Progress(const Lane& run, std::uint32_t sent, std::uint32_t total) {
   if (options_.quiet || !options_.json) return;
-  PortFields(run.current(), "progress");
-  line_.Unsigned("sent", sent).Unsigned("total", total);
-  line_.Unsigned("percent", total == 0 ? 100u : static_cast<std::uint64_t>(sent) * 100u / total);
-  const char* finished = line_.Finish();
+  const char* finished = station::ProgressEvent(line_, run.current(), Now(), sent, total);
   Emit(options_.out, finished, line_.length(), Piece::Coalescible);
 }
 
 void Reporter::Message(const Lane& run, const char* text, MessageIcon icon) {
   char buffer[512];
-  const int length = std::snprintf(buffer, sizeof buffer, "%s  %s \"%s\"\n", PortName(run), IconName(icon), text);
+  const int length = std::snprintf(buffer, sizeof buffer, "%s  %s \"%s\"\n", PortName(run), station::IconName(icon), text);
   if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 
@@ -121,59 +93,15 @@ void Reporter::NotLogged(const char* failure, bool first, const char* record, st
 }
 
 void Reporter::Result(const Lane& /*lane*/, const RunResult& result) {
-  const PortTarget* target = result.target;
   if (options_.json) {
-    PortFields(target, "result");
-    line_.String("run", result.id.data());
-    line_.String("outcome", station::OutcomeName(result.outcome));
-    if (result.deviceStatus.has_value()) {
-      line_.Unsigned("device_status", *result.deviceStatus);
-    } else {
-      line_.Null("device_status");
-    }
-    line_.Unsigned("sent", result.sent).Unsigned("total", result.total);
-    line_.Number("seconds", result.seconds, 1);
-    station::ImageFields(line_, image_);
-    const char* finished = line_.Finish();
+    const char* finished = station::ResultEvent(line_, Now(), result, image_);
     Emit(options_.out, finished, line_.length());
     return;
   }
-  char where[320];
-  if (target == nullptr) {
-    std::snprintf(where, sizeof where, "all ports tried");
-  } else if (!target->path.empty() && target->path != target->label) {
-    std::snprintf(where, sizeof where, "%s (%s)", target->label.c_str(), target->path.c_str());
-  } else {
-    std::snprintf(where, sizeof where, "%s", target->label.c_str());
-  }
-  char what[160];
-  switch (result.outcome) {
-    case RunOutcome::Success:
-      std::snprintf(what, sizeof what, "success, %u of %u bytes", result.sent, result.total);
-      break;
-    case RunOutcome::Failure:
-      std::snprintf(what, sizeof what, "failure, the device reported status %u after %u of %u bytes",
-                    result.deviceStatus.value_or(0), result.sent, result.total);
-      break;
-    case RunOutcome::NoDevice:
-      std::snprintf(what, sizeof what, "no device answered");
-      break;
-    case RunOutcome::Stalled:
-      std::snprintf(what, sizeof what, "stalled, the run stopped moving on after %u of %u bytes", result.sent,
-                    result.total);
-      break;
-    case RunOutcome::PortLost:
-      std::snprintf(what, sizeof what, "port lost after %u of %u bytes", result.sent, result.total);
-      break;
-    case RunOutcome::Interrupted:
-    case RunOutcome::None:
-      std::snprintf(what, sizeof what, "interrupted after %u of %u bytes", result.sent, result.total);
-      break;
-  }
   char buffer[512];
-  const int length = std::snprintf(buffer, sizeof buffer, "%s: %s in %.1f s\n", where, what, result.seconds);
+  const std::size_t length = station::ResultSentence(result, buffer, sizeof buffer);
   if (options_.live) ClearLive();
-  if (length > 0) Emit(options_.out, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+  Emit(options_.out, buffer, length);
 }
 
 void Reporter::AfterTick() {
@@ -224,13 +152,7 @@ void Reporter::Summary() {
   for (const Lane* run : lanes_) {
     const PortTarget& target = run->targets().front();
     if (options_.json) {
-      line_.Clear();
-      line_.String("event", "summary");
-      line_.String("port", target.label.c_str());
-      line_.String("path", target.path.empty() ? nullptr : target.path.c_str());
-      line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
-      line_.Unsigned("programmed", run->programmed()).Unsigned("failed", run->failed());
-      const char* finished = line_.Finish();
+      const char* finished = station::SummaryEvent(line_, target, Now(), run->programmed(), run->failed());
       Emit(options_.out, finished, line_.length());
     } else {
       const bool named = !target.path.empty() && target.path != target.label;
@@ -250,11 +172,7 @@ void Reporter::TraceLine(const char* text, std::size_t length) {
 void Reporter::Coalesced(std::uint64_t count) {
   if (count == 0) return;
   if (options_.json) {
-    line_.Clear();
-    line_.String("event", "coalesced");
-    line_.Number("time", Since(std::chrono::steady_clock::now()), 1);
-    line_.Unsigned("events", count);
-    const char* finished = line_.Finish();
+    const char* finished = station::CoalescedEvent(line_, Now(), count);
     Emit(options_.out, finished, line_.length());
   }
   char buffer[256];

@@ -12,7 +12,6 @@
 
 #include "json_line.h"
 #include "lane.h"
-#include "run_log.h"
 #include "standard_streams.h"
 
 namespace tarnwick::cli {
@@ -66,11 +65,11 @@ class Reporter final : public station::StationObserver, public station::TraceSin
   void TraceLine(const char* text, std::size_t length) override;
 
   double Since(SteadyTime time) const { return std::chrono::duration<double>(time - start_).count(); }
+  double Now() const { return Since(std::chrono::steady_clock::now()); }
 
  private:
   // False when a coalescible piece was left out (the queue was full).
   bool Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece = Piece::Kept);
-  void PortFields(const PortTarget* target, const char* event);
   static const char* PortName(const Lane& lane);
 
   ReportOptions options_;

@@ -1,67 +1,13 @@
 #include "standard_streams.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <array>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <io.h>
-#include <windows.h>
-#else
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "console.h"
 
 namespace tarnwick::cli {
 
-bool WriteToDescriptor(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-#ifdef _WIN32
-    const int chunk = static_cast<int>(std::min<std::size_t>(length, 1u << 16));
-    const int n = ::_write(fd, data, static_cast<unsigned>(chunk));
-    if (n <= 0) return false;
-#else
-    const ssize_t n = ::write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // Someone made the descriptor non-blocking: wait here, never in the loop.
-      pollfd ready{fd, POLLOUT, 0};
-      ::poll(&ready, 1, 100);
-      continue;
-    }
-    if (n <= 0) return false;
-#endif
-    data += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-
-int DescriptorOf(std::FILE* stream) {
-#ifdef _WIN32
-  return ::_fileno(stream);
-#else
-  return ::fileno(stream);
-#endif
-}
-
 namespace {
-
-// Both descriptors lead to one file: a terminal, or `2>&1` into a pipe or file.
-bool SameFile(int a, int b) {
-#ifdef _WIN32
-  return ::_isatty(a) && ::_isatty(b);
-#else
-  struct stat first {}, second {};
-  return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
-#endif
-}
 
 // Room for what may be coalesced, and for each port's kept pieces: a result
 // line is at most a few hundred bytes, so each port has room for well over a
@@ -86,7 +32,7 @@ void KeepForItsWriter(std::unique_ptr<OutputQueue>& queue) {
 StandardStreams::StandardStreams(std::size_t ports)
     : outFd_(DescriptorOf(stdout)), errFd_(DescriptorOf(stderr)) {
   ports = std::max<std::size_t>(ports, 1);
-  if (SameFile(outFd_, errFd_)) {
+  if (console::SameFile(outFd_, errFd_)) {
     out_ = std::make_unique<OutputQueue>(kRoom, (kReservePerPort + kErrorReservePerPort) * ports, WriteToDescriptor);
   } else {
     out_ = std::make_unique<OutputQueue>(kRoom, kReservePerPort * ports, WriteToDescriptor);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "console.h"
 #include "output_queue.h"
 
 namespace tarnwick::cli {
@@ -14,11 +15,8 @@ namespace tarnwick::cli {
 using station::OutputQueue;
 using station::Piece;
 
-// The descriptor behind a standard stream.
-int DescriptorOf(std::FILE* stream);
-// Writes the whole piece to `fd`, waiting if it must (on the queue's thread);
-// false when the descriptor fails (the reader went away).
-bool WriteToDescriptor(int fd, const char* data, std::size_t length);
+using console::DescriptorOf;
+using console::WriteToDescriptor;
 
 // Standard output and standard error of the program. They share one queue
 // when they are the same file (a terminal), so that what is said on each

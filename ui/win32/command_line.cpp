@@ -7,30 +7,15 @@
 #include <shellapi.h>
 
 #include <cstddef>
+#include <string>
+
+#include "serial_devices.h"
 
 namespace tarnwick::win32 {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// "COMn" with n from 1 to 255, or 0 when `text` is no such name.
-int PortNumber(const std::string& text) {
-  if (text.size() < 4 || text.size() > 6 || text.compare(0, 3, "COM") != 0 || text[3] == '0') return 0;
-  int number = 0;
-  for (std::size_t i = 3; i < text.size(); ++i) {
-    if (!IsDigit(text[i])) return 0;
-    number = number * 10 + (text[i] - '0');
-  }
-  return number <= 255 ? number : 0;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
+constexpr unsigned kHighestComPort = 255;
 
 }  // namespace
 
@@ -61,15 +46,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (argument == "--version") {
       parsed.request = CommandLineRequest::Version;
     } else if (parsed.request != CommandLineRequest::Error) {
-      const std::size_t equals = argument.find('=');
-      const std::string name = Upper(argument.substr(0, equals));
-      const std::string target = equals == std::string::npos ? std::string() : Upper(argument.substr(equals + 1));
-      const int index = PortNumber(name) - 1;
-      if (equals == std::string::npos || index < 0 || index > 3 || PortNumber(target) == 0) {
+      // COM names as every program reads them, in any letter case; the
+      // port opened in place of COMn is a COM port too.
+      std::string ignored;
+      const PortArgument mapping = ParsePortArgument(argument, ignored);
+      const unsigned target = mapping.kind == PortArgumentKind::ComMapping ? ComNumber(mapping.path) : 0;
+      if (target == 0 || target > kHighestComPort || mapping.comNumber > parsed.targets.size()) {
         parsed.request = CommandLineRequest::Error;
-        parsed.error = "\"" + argument + "\" is not COMn=COMm (n from 1 to 4, m from 1 to 255)";
+        parsed.error = BadPortMapping(argument, static_cast<unsigned>(parsed.targets.size())) +
+                       " (a COM port, COM1 to COM255)";
       } else {
-        parsed.targets[static_cast<std::size_t>(index)] = target;
+        parsed.targets[mapping.comNumber - 1] = "COM" + std::to_string(target);
       }
     }
   }

@@ -540,11 +540,15 @@ TEST(CommandLineTest, QuotesAndBackslashesAsTheSystemReadsThem) {
   // A path that ends in a backslash is one argument, shown as given.
   const CommandLine quoted = Parse(L"COM1=COM5 \"C:\\dir with space\\\\\"");
   EXPECT_EQ(quoted.request, CommandLineRequest::Error);
-  EXPECT_EQ(quoted.error.rfind("\"C:\\dir with space\\\" is not COMn=COMm", 0), 0u) << quoted.error;
+  EXPECT_EQ(quoted.error.rfind("bad port mapping \"C:\\dir with space\\\"", 0), 0u) << quoted.error;
   EXPECT_EQ(quoted.targets[0], "COM5");
   // A quote after a backslash is part of the argument, not the end of a quoted run.
   EXPECT_EQ(Parse(L"COM1=COM5\\\"").request, CommandLineRequest::Error);
   EXPECT_EQ(Parse(L"\"COM2=COM6\" COM3=\"COM7\"").targets, (std::array<std::string, 4>{"", "COM6", "COM7", ""}));
+  // COM names in any letter case, as every program reads them; a control
+  // character shows as '?' in the message, which stays on one line.
+  EXPECT_EQ(Parse(L"com2=com6 Com4=cOm12").targets, (std::array<std::string, 4>{"", "COM6", "", "COM12"}));
+  EXPECT_EQ(Parse(L"\"COM9=/x\nFAKE LINE\"").error.find('\n'), std::string::npos);
 }
 
 }  // namespace

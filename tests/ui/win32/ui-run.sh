@@ -38,8 +38,8 @@ if [[ $mode == command-line ]]; then
   for each in '/?|0|usage: tarnwick [COMn=COMm]' '--help|0|usage: tarnwick [COMn=COMm]' \
               "--version|0|tarnwick $version" 'COM5=COM12|2|usage: tarnwick' 'COM1=/dev/ttyS0|2|usage: tarnwick' \
               'extra|2|usage: tarnwick' \
-              'C:\dir with space\|2|"C:\dir with space\" is not COMn=COMm' \
-              'COM2="COM6"|2|"COM2="COM6"" is not COMn=COMm'; do
+              'C:\dir with space\|2|bad port mapping "C:\dir with space\"' \
+              'COM2="COM6"|2|bad port mapping "COM2="COM6""'; do
     IFS='|' read -r argument expected text <<<"$each"
     "$wine_run" "$prefix" "$program" "$argument" &
     program_pid=$!

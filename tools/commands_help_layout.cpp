@@ -1,8 +1,8 @@
-#include "help_layout.h"
+#include "commands_help_layout.h"
 
 #include <sstream>
 
-namespace tarnwick::cli {
+namespace tarnwick::options {
 namespace {
 
 constexpr std::size_t kNameColumn = 30;
@@ -35,14 +35,14 @@ bool IsShownPositional(const CLI::Option* option) { return option->get_positiona
 
 }  // namespace
 
-std::string HelpLayout::make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const {
+std::string CommandsHelpLayout::make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const {
   if (mode != CLI::AppFormatMode::All) return CLI::Formatter::make_subcommands(app, mode);
   std::string out;
   for (const CLI::App* command : app->get_subcommands({})) out += "\n" + make_expanded(command);
   return out;
 }
 
-std::string HelpLayout::make_expanded(const CLI::App* command) const {
+std::string CommandsHelpLayout::make_expanded(const CLI::App* command) const {
   const std::vector<const CLI::Option*> positionals = command->get_options(IsShownPositional);
   std::string heading = command->get_parent()->get_name() + " " + command->get_name() + " [OPTIONS]";
   std::string arguments;
@@ -55,4 +55,4 @@ std::string HelpLayout::make_expanded(const CLI::App* command) const {
          WithoutGroupHeadings(make_groups(command, CLI::AppFormatMode::Sub));
 }
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::options

@@ -8,12 +8,12 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-namespace tarnwick::cli {
+namespace tarnwick::options {
 
-class HelpLayout : public CLI::Formatter {
+class CommandsHelpLayout : public CLI::Formatter {
  public:
   std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override;
   std::string make_expanded(const CLI::App* command) const override;
 };
 
-}  // namespace tarnwick::cli
+}  // namespace tarnwick::options
