@@ -15,6 +15,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "recording_window.h"
 #include "host_frame_stream.h"
 #include "image_file.h"
 #include "serial_port.h"
@@ -144,52 +145,43 @@ class FuzzPort final : public SerialPort {
   HostFrameStream stream_;
 };
 
-class FuzzWindow final : public WindowOps {
+// The tests' recording window, which checks what the engine writes on it
+// as it goes.
+class FuzzWindow final : public testing::RecordingWindow {
  public:
   std::function<void(std::uint32_t)> onBytesSentShown;
-  std::function<void(const char*)> onMessage;
+  bool refuseNextTimer = false;
 
-  void SetStatusText(const char* text) override { Check(text != nullptr, "a status text is null"); }
-  void SetStatusDetail(const char* detail) override { Check(detail != nullptr, "a status detail is null"); }
+  void SetStatusText(const char* text) override {
+    Check(text != nullptr, "a status text is null");
+    RecordingWindow::SetStatusText(text);
+  }
+  void SetStatusDetail(const char* text) override {
+    Check(text != nullptr, "a status detail is null");
+    RecordingWindow::SetStatusDetail(text);
+  }
   void SetReadout(int controlId, std::uint32_t value) override {
     Check(controlId == IdImageLength || controlId == IdBytesSent, "a read-out that does not exist was written");
+    RecordingWindow::SetReadout(controlId, value);
     if (controlId == IdBytesSent && onBytesSentShown) onBytesSentShown(value);
   }
-  void EnableControl(int controlId, bool enabled) override { enabled_[controlId] = enabled; }
   void SetProgressRange(std::uint32_t maximum) override {
     Check(maximum <= 65536, "the progress range passes 65,536");
-    progressMaximum_ = maximum;
+    RecordingWindow::SetProgressRange(maximum);
   }
   void SetProgressPosition(std::uint32_t position) override {
-    Check(position <= progressMaximum_, "the progress bar's position passes its range");
+    Check(position <= progressMax, "the progress bar's position passes its range");
+    RecordingWindow::SetProgressPosition(position);
   }
   bool StartTimer() override {
-    timerRunning = !refuseNextTimer;
+    timerCanStart = !refuseNextTimer;
     refuseNextTimer = false;
-    return timerRunning;
+    return RecordingWindow::StartTimer();
   }
-  void KillTimer() override { timerRunning = false; }
-  void ShowMessage(const char* text, MessageIcon) override {
+  void ShowMessage(const char* text, MessageIcon icon) override {
     Check(text != nullptr && *text != '\0', "a message box without a text");
-    if (onMessage) onMessage(text);
+    RecordingWindow::ShowMessage(text, icon);
   }
-  void DestroyMainWindow() override {
-    destroyed = true;
-    timerRunning = false;
-  }
-
-  bool IsEnabled(int controlId) const {
-    const auto it = enabled_.find(controlId);
-    return it != enabled_.end() && it->second;
-  }
-
-  bool timerRunning = false;
-  bool refuseNextTimer = false;
-  bool destroyed = false;
-
- private:
-  std::map<int, bool> enabled_;
-  std::uint32_t progressMaximum_ = 0;
 };
 
 // One file, prepared before each load: its bytes, how Open answers, how much a

@@ -95,7 +95,7 @@ class EngineRun {
     };
     port_.senderHoldsBytes = [this] { return engine_.link().PendingBytes() > 0; };
     window_.onBytesSentShown = [this](std::uint32_t shown) { OnBlockServed(shown); };
-    window_.onMessage = [this](const char* text) { OnMessage(text); };
+    window_.whileBoxOpen = [this](const std::string& text) { OnMessage(text.c_str()); };
   }
 
   void Run() {
