@@ -148,8 +148,9 @@ for bits in 64 32; do
     cmake --build "$build" --target tarnwick_ui_driver >/dev/null
   fi
   if [[ -f $driver ]]; then
-    bash tests/ui/win32/ui-run.sh "$wine_run" "$wine_prefix" /bin/false /bin/false "$dir/tarnwick.exe" "$driver" 0 \
-      command-line > "$work/box.txt" 2>&1 || { cat "$work/box.txt"; fail "tarnwick.exe from the archive"; }
+    TARNWICK_VERSION=$version bash tests/ui/win32/ui-run.sh "$wine_run" "$wine_prefix" /bin/false /bin/false \
+      "$dir/tarnwick.exe" "$driver" 0 command-line > "$work/box.txt" 2>&1 ||
+      { cat "$work/box.txt"; fail "tarnwick.exe from the archive"; }
     grep -q -- '--version: exit status 0' "$work/box.txt" || fail "tarnwick.exe --version"
     pass "the $bits-bit programs answer --version under Wine (tarnwick.exe in its box)"
   else

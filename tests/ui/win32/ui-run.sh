@@ -30,8 +30,9 @@ start_display
 
 if [[ $mode == command-line ]]; then
   app=$(basename "$program" .exe)
-  # The version is the project's, which the Linux build's tarnwick-pack tells.
-  version=$("$pack" --version)
+  # The version is the project's: as the caller gives it, or as the Linux
+  # build's tarnwick-pack tells it.
+  version=${TARNWICK_VERSION:-$("$pack" --version)}
   version=${version#tarnwick-pack }
   failed=0
   # ARGUMENT|EXIT STATUS|TEXT OF THE BOX
