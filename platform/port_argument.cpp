@@ -1,5 +1,6 @@
 #include "serial_devices.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -98,6 +99,24 @@ PortArgument ParsePortArgument(const std::string& text, std::string& error) {
   }
   error = "an empty port name";
   return parsed;
+}
+
+void TakeResolution(PortTarget& target, std::vector<PortTarget> found, const std::string& error,
+                    bool (*samePath)(const std::string&, const std::string&)) {
+  if (found.empty()) {
+    found.assign(1, PortTarget{});
+    found.front().missing = error.empty() ? "it names no port" : error;
+  }
+  const auto same = std::find_if(found.begin(), found.end(), [&](const PortTarget& each) {
+    return !each.path.empty() && samePath(each.path, target.path);
+  });
+  const PortTarget& now = same != found.end() ? *same : found.front();
+  target.path = now.path;
+  target.byId = now.byId;
+  target.usbSerial = now.usbSerial;
+  target.missing = now.missing;
+  target.follow = now.follow;
+  target.sysDevice = now.sysDevice;
 }
 
 }  // namespace tarnwick

@@ -103,6 +103,14 @@ bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& t
 // is kept. Reads the file system; never opens a port.
 void ResolveAgain(const DeviceTree& tree, PortTarget& target);
 
+// `target` as its argument resolves now: `found`, or nothing (empty, with
+// `error` saying why). Of several adapters that fit, the one the target
+// stood for stays its own (`samePath` compares device names as the system
+// does). The label and the argument are kept. Each platform's ResolveAgain
+// ends with it.
+void TakeResolution(PortTarget& target, std::vector<PortTarget> found, const std::string& error,
+                    bool (*samePath)(const std::string&, const std::string&));
+
 // Whether the device at `target.path` is still what the target's name stands
 // for: its link or path still leads there, its adapter still has the serial
 // number found. Allocates nothing (another port's run may be serving while

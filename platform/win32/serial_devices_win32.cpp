@@ -349,21 +349,9 @@ void ResolveAgain(const DeviceTree& tree, PortTarget& target) {
   const std::string& argument = target.argument.empty() ? target.label : target.argument;
   std::vector<PortTarget> found;
   std::string error;
-  if (!ResolveArgument(argument, ListSerialDevices(tree), found, error) || found.empty()) {
-    found.assign(1, PortTarget{});
-    found.front().missing = error.empty() ? "it names no port" : error;
-  }
-  // Of several adapters that fit, the one the target had stays its own.
-  const auto same = std::find_if(found.begin(), found.end(), [&](const PortTarget& each) {
-    return !each.path.empty() && SameName(each.path, target.path);
-  });
-  const PortTarget& now = same != found.end() ? *same : found.front();
-  target.path = now.path;
-  target.byId = now.byId;
-  target.usbSerial = now.usbSerial;
-  target.missing = now.missing;
-  target.follow = now.follow;
-  target.sysDevice = now.sysDevice;
+  const bool resolved = ResolveArgument(argument, ListSerialDevices(tree), found, error);
+  TakeResolution(target, resolved ? std::move(found) : std::vector<PortTarget>{}, error,
+                 [](const std::string& a, const std::string& b) { return SameName(a, b); });
 }
 
 bool StillNamed(const PortTarget& target) {
