@@ -27,10 +27,12 @@ tarnwick::PortMap StartingMap() {
   return map;
 }
 
-// "COMn=DEVICE": n from 1 to 4 and a device that is not empty.
+// "COMn=DEVICE": n from 1 to 4, "COM" in any letter case, and a device that is
+// not empty.
 bool IsMapping(const std::string& argument) {
-  return argument.size() >= 6 && argument.compare(0, 3, "COM") == 0 && argument[3] >= '1' && argument[3] <= '4' &&
-         argument[4] == '=';
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return argument.size() >= 6 && upper(argument[0]) == 'C' && upper(argument[1]) == 'O' && upper(argument[2]) == 'M' &&
+         argument[3] >= '1' && argument[3] <= '4' && argument[4] == '=';
 }
 
 void CheckPortMap(const Arguments& arguments) {
