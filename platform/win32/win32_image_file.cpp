@@ -1,8 +1,10 @@
 #include "win32_image_file.h"
 
 #include <algorithm>
+#include <array>
 
 #include "system_error_text.h"
+#include "wide_text.h"
 
 namespace tarnwick::win32 {
 
@@ -33,13 +35,21 @@ ImageOpenStatus Win32ImageFile::Open(const char* path) {
   lastError_[0] = '\0';
   // A folder cannot be opened as a file; the system then only says "access
   // denied", which would mislead the operator.
-  const DWORD attributes = ::GetFileAttributesA(path);
+  // The path is UTF-8, in any script a user or folder name is written in;
+  // converted on the stack, as the engine may open its image while a run goes.
+  std::array<wchar_t, 2048> widePath{};
+  if (path == nullptr || !WidenInto(path, widePath.data(), widePath.size())) {
+    RememberError(ERROR_FILENAME_EXCED_RANGE);
+    return StatusFor(ERROR_FILENAME_EXCED_RANGE);
+  }
+  const DWORD attributes = ::GetFileAttributesW(widePath.data());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return ImageOpenStatus::Folder;
   }
   // No sharing while the image is read. Opening a pipe or a device with
   // CreateFile does not wait.
-  const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(widePath.data(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
     RememberError(code);

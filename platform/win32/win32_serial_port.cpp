@@ -6,6 +6,7 @@
 
 #include "serial_devices.h"
 #include "system_error_text.h"
+#include "wide_text.h"
 
 namespace tarnwick::win32 {
 
@@ -75,7 +76,13 @@ bool Win32SerialPort::Open(const char* portName) {
       path = comPath.data();
     }
   }
-  handle_ = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_EXISTING,
+  // Names are UTF-8; converted on the stack, as a scan opens ports while a run goes.
+  std::array<wchar_t, 512> widePath{};
+  if (!WidenInto(path, widePath.data(), widePath.size())) {
+    SetError(PortErrorKind::NotFound, ERROR_FILENAME_EXCED_RANGE, true);
+    return false;
+  }
+  handle_ = ::CreateFileW(widePath.data(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
@@ -93,7 +100,7 @@ bool Win32SerialPort::Open(const char* portName) {
     handle_ = INVALID_HANDLE_VALUE;
     return false;
   }
-  readDone_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  readDone_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   return true;
 }
 
