@@ -32,9 +32,10 @@ if(WIN32)
   else()
     set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-win32)
   endif()
-  # Text files with Windows line ends, for the plainest of editors.
+  # The archive's own texts, for Windows users, with Windows line ends for the
+  # plainest of editors.
   set(windows_docs ${PROJECT_BINARY_DIR}/packaging)
-  foreach(pair README.md:README.txt packaging/windows/COM-PORTS.txt:COM-PORTS.txt)
+  foreach(pair packaging/windows/README.txt:README.txt packaging/windows/COM-PORTS.txt:COM-PORTS.txt)
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 source)
     list(GET pair 1 name)

@@ -127,6 +127,12 @@ for bits in 64 32; do
   unzip -q -o "$zip" -d "$work/win$bits"
   dir=$work/win$bits/$folder
   grep -q $'\r$' "$dir/COM-PORTS.txt" || fail "COM-PORTS.txt has no Windows line ends"
+  # The archive's README is written for Windows: every line ends in CR LF, it
+  # names this version, and none of the Linux set-up is in it.
+  [[ $(grep -c $'\r$' "$dir/README.txt") -eq $(wc -l < "$dir/README.txt") ]] ||
+    fail "README.txt has lines without Windows line ends"
+  grep -q "^Tarnwick $version for Windows" "$dir/README.txt" || fail "README.txt does not name version $version"
+  ! grep -E -q '\bapt\b|usermod|stty|/dev/|scripts/|```' "$dir/README.txt" || fail "README.txt holds Linux set-up"
   format=$(x86_64-w64-mingw32-objdump -f "$dir/tarnwick.exe" 2>/dev/null | sed -n 's/.*file format //p' || true)
   expected_format=pei-x86-64
   [[ $bits == 32 ]] && expected_format=pei-i386
