@@ -125,8 +125,13 @@ std::unique_ptr<CLI::App> MakeDeviceApp(DeviceOptions& options) {
   AddValue(a, "--expect", "RAW", "compare each image with the raw (unscrambled) file RAW",
            Path(options.expect, "--expect"));
   AddValue(a, "--baud", "N",
+#ifdef _WIN32
+           "the port's speed: 1200, 2400, 9600, 19200, 38400, 57600\n"
+           "or 115200; 4800 otherwise (the default)",
+#else
            "line speed, 10 bits a byte, both directions (default 4800;\n"
            "0: no pacing). On a real port it sets the port's speed.",
+#endif
            Number(options.baud, 4'000'000, "bad --baud: "));
   AddValue(a, "--runs", "N", "serve N runs, then exit (default 0: until stopped)",
            Number(options.runs, kMostUnsigned, "bad --runs: "));
