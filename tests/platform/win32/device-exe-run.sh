@@ -6,6 +6,9 @@
 #   device-exe-run.sh WINE_RUN PREFIX PACK DEVICE.exe CLI.exe refusals
 #     Without PORT, and with --link, the device refuses to start: status 2 and
 #     one line saying why.
+#   device-exe-run.sh WINE_RUN PREFIX PACK DEVICE.exe CLI.exe ctrl-c
+#     Ctrl+C ends the device through its own ending: with RAW and no run
+#     served it reports status 1 (unhandled, Wine would end it with 0).
 set -euo pipefail
 wine_run=$1 prefix=$2 pack=$3 device=$4 cli=$5 mode=$6
 source "$(dirname "$0")/../../support/wine/com-ports.sh"
@@ -44,6 +47,29 @@ head -c 4000 /dev/urandom > "$work/image.bin"
 "$pack" "$work/image.bin" "$work/IMAGE.UPL"
 start_line_relay "$work"
 map_com_ports "COM1=$(readlink -f "$work/near")" "COM2=$(readlink -f "$work/far")"
+
+if [[ $mode == ctrl-c ]]; then
+  "$wine_run" "$prefix" "$device" --expect "$(windows_path "$work/image.bin")" COM2 > "$work/device.log" 2>&1 &
+  device_pid=$!
+  for _ in $(seq 600); do [[ -s $work/device.log ]] && break; sleep 0.1; done
+  sleep 1
+  # Wine turns SIGINT into the console's Ctrl+C: sent to the processes of
+  # this device (the starter and the program), named by this test's folder.
+  pids=$(pgrep -f "tarnwick-device.exe --expect .*$(basename "$work")" || true)
+  [[ -n $pids ]] || { echo "no device process found"; exit 1; }
+  kill -INT $pids
+  status=0
+  for _ in $(seq 100); do kill -0 "$device_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$device_pid" 2>/dev/null && { echo "the device is still running 10 s after Ctrl+C"; exit 1; }
+  wait "$device_pid" || status=$?
+  device_pid=
+  unmap_com_ports COM1 COM2
+  echo "--- tarnwick-device.exe after Ctrl+C: exit $status"
+  tr -d '\r' < "$work/device.log"
+  [[ $status -eq 1 ]] || { echo "expected exit status 1 (no run served)"; exit 1; }
+  echo "Ctrl+C ended tarnwick-device.exe through its own ending"
+  exit 0
+fi
 
 mkfifo "$work/device.out"
 "$wine_run" "$prefix" "$device" --runs 1 --expect "$(windows_path "$work/image.bin")" COM2 \
