@@ -1,11 +1,13 @@
 #include "device_line.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -19,14 +21,22 @@ std::string SystemError(const std::string& what) { return what + ": " + std::str
 
 speed_t SpeedFor(unsigned baud) {
   switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B4800;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B4800;
   }
 }
 
@@ -47,16 +57,32 @@ bool MakeRaw(int fd, speed_t speed) {
 
 }  // namespace
 
-DeviceLine::DeviceLine(int fd, int hostSideFd, std::string hostPath)
-    : fd_(fd), hostSideFd_(hostSideFd), hostPath_(std::move(hostPath)) {}
+struct DeviceLine::System {
+  int fd;
+  // A descriptor of the pseudo-terminal's serial end, held so that the host
+  // can close and reopen it without the line hanging up, and so that what
+  // the host has not read can be counted; -1 on a real port.
+  int hostSideFd;
+};
+
+DeviceLine::DeviceLine(std::unique_ptr<System> system, std::string hostPath)
+    : system_(std::move(system)), hostPath_(std::move(hostPath)) {}
 
 DeviceLine::~DeviceLine() { HangUp(); }
 
+bool DeviceLine::isPseudoTerminal() const { return system_->hostSideFd >= 0; }
+
 void DeviceLine::HangUp() {
-  if (hostSideFd_ >= 0) close(hostSideFd_);
-  if (fd_ >= 0) close(fd_);
-  hostSideFd_ = -1;
-  fd_ = -1;
+  if (system_->hostSideFd >= 0) close(system_->hostSideFd);
+  if (system_->fd >= 0) close(system_->fd);
+  system_->hostSideFd = -1;
+  system_->fd = -1;
+}
+
+bool DeviceLine::Wait(bool toWrite, std::chrono::milliseconds timeout) {
+  pollfd entry{system_->fd, static_cast<short>(POLLIN | (toWrite ? POLLOUT : 0)), 0};
+  const int ready = poll(&entry, 1, static_cast<int>(std::max<long long>(0, timeout.count())));
+  return ready > 0 && (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
 std::unique_ptr<DeviceLine> DeviceLine::OpenPseudoTerminal(std::string& error) {
@@ -85,11 +111,10 @@ std::unique_ptr<DeviceLine> DeviceLine::OpenPseudoTerminal(std::string& error) {
     close(master);
     return nullptr;
   }
-  return std::unique_ptr<DeviceLine>(new DeviceLine(master, hostSide, name.data()));
+  return std::unique_ptr<DeviceLine>(new DeviceLine(std::make_unique<System>(master, hostSide), name.data()));
 }
 
-std::unique_ptr<DeviceLine> DeviceLine::OpenSerialPort(const std::string& path, unsigned baud,
-                                                       std::string& error) {
+std::unique_ptr<DeviceLine> DeviceLine::OpenSerialPort(const std::string& path, unsigned baud, std::string& error) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error = SystemError(path);
@@ -101,18 +126,18 @@ std::unique_ptr<DeviceLine> DeviceLine::OpenSerialPort(const std::string& path, 
     return nullptr;
   }
   tcflush(fd, TCIOFLUSH);
-  return std::unique_ptr<DeviceLine>(new DeviceLine(fd, -1, path));
+  return std::unique_ptr<DeviceLine>(new DeviceLine(std::make_unique<System>(fd, -1), path));
 }
 
-ssize_t DeviceLine::Read(std::uint8_t* buffer, std::size_t size) {
-  const ssize_t got = read(fd_, buffer, size);
+std::ptrdiff_t DeviceLine::Read(std::uint8_t* buffer, std::size_t size) {
+  const ssize_t got = read(system_->fd, buffer, size);
   if (got >= 0) return got;
   if (errno == EAGAIN || errno == EINTR) return 0;
   return -1;  // a port that went away
 }
 
-ssize_t DeviceLine::Write(const std::uint8_t* bytes, std::size_t count) {
-  const ssize_t written = write(fd_, bytes, count);
+std::ptrdiff_t DeviceLine::Write(const std::uint8_t* bytes, std::size_t count) {
+  const ssize_t written = write(system_->fd, bytes, count);
   if (written >= 0) return written;
   if (errno == EAGAIN || errno == EINTR) return 0;
   return -1;
@@ -122,29 +147,30 @@ std::size_t DeviceLine::UnreadByHost() const {
   int waiting = 0;
   // On a pseudo-terminal: the bytes queued for the host's reads; on a port:
   // the bytes not yet through the transmitter.
-  const int ok = isPseudoTerminal() ? ioctl(hostSideFd_, FIONREAD, &waiting) : ioctl(fd_, TIOCOUTQ, &waiting);
+  const int ok =
+      isPseudoTerminal() ? ioctl(system_->hostSideFd, FIONREAD, &waiting) : ioctl(system_->fd, TIOCOUTQ, &waiting);
   return ok == 0 && waiting > 0 ? static_cast<std::size_t>(waiting) : 0;
 }
 
 void DeviceLine::DiscardUnread() {
   if (isPseudoTerminal()) {
-    tcflush(hostSideFd_, TCIFLUSH);
+    tcflush(system_->hostSideFd, TCIFLUSH);
   } else {
-    tcflush(fd_, TCOFLUSH);
+    tcflush(system_->fd, TCOFLUSH);
   }
 }
 
 void DeviceLine::KeepOpenableByHost() {
   if (!isPseudoTerminal()) return;
   int exclusive = 0;
-  if (ioctl(hostSideFd_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+  if (ioctl(system_->hostSideFd, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
   // The lock is taken on the device's own descriptor of the serial end, so it
   // is refused while a host holds it. Taken, it is held until the mark is
   // gone: a host opening meanwhile is refused and cannot have its new mark
   // cleared by this one.
-  if (flock(hostSideFd_, LOCK_EX | LOCK_NB) != 0) return;
-  ioctl(hostSideFd_, TIOCNXCL);
-  flock(hostSideFd_, LOCK_UN);
+  if (flock(system_->hostSideFd, LOCK_EX | LOCK_NB) != 0) return;
+  ioctl(system_->hostSideFd, TIOCNXCL);
+  flock(system_->hostSideFd, LOCK_UN);
 }
 
 }  // namespace tarnwick::device

@@ -84,32 +84,54 @@ void AddFaultOptions(CLI::App& a, DeviceOptions& options) {
            Rate(options.faults.dropSent, "--drop-sent"));
 }
 
+#ifdef _WIN32
+constexpr const char* kUsage = "[options] PORT";
+constexpr const char* kDescription =
+    "A simulated target device: answers the host's handshake, asks for the image\n"
+    "block by block and reports the result. It serves the COM port PORT (COM6,\n"
+    "or \\\\.\\COM12), 8N1 without flow control, and prints its name as the first\n"
+    "line. The host's port is joined to it by a null-modem cable, or the two\n"
+    "are the ends of a virtual port pair. Ctrl+C ends it.";
+#else
+constexpr const char* kUsage = "[options] [PORT]";
+constexpr const char* kDescription =
+    "A simulated target device: answers the host's handshake, asks for the image\n"
+    "block by block and reports the result. Without PORT it creates a\n"
+    "pseudo-terminal and prints the path of its serial end as the first line;\n"
+    "with PORT it serves that serial port.";
+#endif
+
 std::unique_ptr<CLI::App> MakeDeviceApp(DeviceOptions& options) {
-  auto app = options::MakeApp(
-      {"tarnwick-device",
-       {"[options] [PORT]"},
-       "A simulated target device: answers the host's handshake, asks for the image\n"
-       "block by block and reports the result. Without PORT it creates a\n"
-       "pseudo-terminal and prints the path of its serial end as the first line;\n"
-       "with PORT it serves that serial port.",
-       "A block is asked for at most 10 times; after that the run ends with status 2.\n"
-       "A run that goes past 65536 bytes ends with status 3. A block not received\n"
-       "within 1 s (at --baud 0) or 1.5 s plus its transfer time is asked for again.\n"
-       "\n"
-       "Exit status: 0 when every run received its image whole (and equal to RAW),\n"
-       "no run was cut short, and with --runs N all N runs were served; 1 otherwise;\n"
-       "2 for bad arguments."});
+  auto app = options::MakeApp({"tarnwick-device",
+                               {kUsage},
+                               kDescription,
+                               "A block is asked for at most 10 times; after that the run ends with status 2.\n"
+                               "A run that goes past 65536 bytes ends with status 3. A block not received\n"
+                               "within 1 s (at --baud 0) or 1.5 s plus its transfer time is asked for again.\n"
+                               "\n"
+                               "Exit status: 0 when every run received its image whole (and equal to RAW),\n"
+                               "no run was cut short, and with --runs N all N runs were served; 1 otherwise;\n"
+                               "2 for bad arguments."});
   constexpr unsigned long long kMostUnsigned = std::numeric_limits<unsigned>::max();
   CLI::App& a = *app;
   AddValue(a, "--link", "PATH", "also make a symlink PATH to the pseudo-terminal (removed on exit)",
            Path(options.link, "--link"));
+#ifdef _WIN32
+  // Taken only to be refused with a reason: there is no pseudo-terminal to link to.
+  a.get_option("--link")->group("");
+#endif
   AddValue(a, "--out", "FILE", "write each image received whole: run 1 to FILE, run N to FILE.N",
            Path(options.out, "--out"));
   AddValue(a, "--expect", "RAW", "compare each image with the raw (unscrambled) file RAW",
            Path(options.expect, "--expect"));
   AddValue(a, "--baud", "N",
+#ifdef _WIN32
+           "the port's speed: 1200, 2400, 9600, 19200, 38400, 57600\n"
+           "or 115200; 4800 otherwise (the default)",
+#else
            "line speed, 10 bits a byte, both directions (default 4800;\n"
            "0: no pacing). On a real port it sets the port's speed.",
+#endif
            Number(options.baud, 4'000'000, "bad --baud: "));
   AddValue(a, "--runs", "N", "serve N runs, then exit (default 0: until stopped)",
            Number(options.runs, kMostUnsigned, "bad --runs: "));

@@ -1,12 +1,12 @@
 #include "device_runner.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "frame_codec.h"
 #include "line_faults.h"
@@ -29,8 +29,8 @@ constexpr long long kBytesPerTry = 6 + kBlockSize + kFrameOverhead;
 
 class Runner {
  public:
-  Runner(const DeviceOptions& options, const std::optional<std::vector<std::uint8_t>>& expected,
-         DeviceLine& line, std::ostream& out, std::ostream& log)
+  Runner(const DeviceOptions& options, const std::optional<std::vector<std::uint8_t>>& expected, DeviceLine& line,
+         std::ostream& out, std::ostream& log)
       : options_(options),
         expected_(expected),
         line_(line),
@@ -44,8 +44,8 @@ class Runner {
     if (options.verbose) device_.SetLogger([&log](const std::string& text) { log << text << std::endl; });
   }
 
-  int Serve(const volatile std::sig_atomic_t& stop) {
-    while (stop == 0 && !AllRunsServed() && !hungUp_) Step();
+  int Serve(const std::atomic<bool>& stop) {
+    while (!stop.load() && !AllRunsServed() && !hungUp_) Step();
     if (!hungUp_) WaitForHostToRead();
     return ExitStatus();
   }
@@ -64,9 +64,7 @@ class Runner {
     return settings;
   }
 
-  LineTime Now() const {
-    return std::chrono::duration_cast<LineTime>(std::chrono::steady_clock::now() - start_);
-  }
+  LineTime Now() const { return std::chrono::duration_cast<LineTime>(std::chrono::steady_clock::now() - start_); }
 
   bool AllRunsServed() const { return options_.runs != 0 && runsFinished_ >= options_.runs && sending_.Empty(); }
 
@@ -90,7 +88,7 @@ class Runner {
       line_.KeepOpenableByHost();
       lastExclusiveCheck_ = now;
     }
-    if (backOff) poll(nullptr, 0, static_cast<int>(kLineFailureBackOff.count()));
+    if (backOff) std::this_thread::sleep_for(kLineFailureBackOff);
   }
 
   // Sleeps until the line has bytes, can take due bytes, or something falls
@@ -106,10 +104,9 @@ class Runner {
     const bool waitingToSend = sendDue && *sendDue <= now;
     if (sendDue && !waitingToSend) wake = std::min(wake, *sendDue);
 
-    pollfd entry{line_.fd(), static_cast<short>(POLLIN | (waitingToSend ? POLLOUT : 0)), 0};
+    // Rounded up to a whole millisecond: waking early would only spin.
     const auto wait = std::chrono::duration_cast<milliseconds>(wake - now + LineTime{999});
-    const int ready = poll(&entry, 1, static_cast<int>(std::max<long long>(0, wait.count())));
-    return ready > 0 && (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    return line_.Wait(waitingToSend, wait);
   }
 
   bool HangUpDue() const {
@@ -119,7 +116,7 @@ class Runner {
   void ReadLine(LineTime now) {
     std::array<std::uint8_t, 4096> buffer{};
     for (;;) {
-      const ssize_t got = line_.Read(buffer.data(), buffer.size());
+      const std::ptrdiff_t got = line_.Read(buffer.data(), buffer.size());
       if (got <= 0) return;
       const auto count = static_cast<std::size_t>(got);
       if (faults_.AnyOnReceive()) {
@@ -156,7 +153,7 @@ class Runner {
   void WriteLine(LineTime now) {
     const std::vector<std::uint8_t> due = sending_.PeekDue(now);
     if (due.empty()) return;
-    const ssize_t written = line_.Write(due.data(), due.size());
+    const std::ptrdiff_t written = line_.Write(due.data(), due.size());
     if (written <= 0) return;
     sending_.Drop(static_cast<std::size_t>(written));
     lastWrite_ = now;
@@ -193,7 +190,7 @@ class Runner {
 
   bool WriteImage(const std::string& name, const std::vector<std::uint8_t>& image) {
     const std::string path = OutputPathForRun(options_.out, runsFinished_);
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     file.close();
     if (!file) {
@@ -220,7 +217,7 @@ class Runner {
           return;
         }
       }
-      poll(nullptr, 0, 5);
+      std::this_thread::sleep_for(milliseconds(5));
     }
   }
 
@@ -256,13 +253,18 @@ class Runner {
 
 }  // namespace
 
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+  // On Windows a narrow path would be read in the ANSI code page.
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 LineTime BlockTimeout(unsigned baud) {
   if (baud == 0) return std::chrono::seconds(1);
   return milliseconds(1500) + kBytesPerTry * ByteTime(baud);
 }
 
 int ServeDevice(const DeviceOptions& options, const std::optional<std::vector<std::uint8_t>>& expected,
-                DeviceLine& line, const volatile std::sig_atomic_t& stop, std::ostream& out, std::ostream& log) {
+                DeviceLine& line, const std::atomic<bool>& stop, std::ostream& out, std::ostream& log) {
   Runner runner(options, expected, line, out, log);
   return runner.Serve(stop);
 }

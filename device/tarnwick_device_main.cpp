@@ -1,10 +1,23 @@
 // tarnwick-device: a simulated target device on a pseudo-terminal or a real
-// serial port, so that the host can run a real programming run without hardware.
+// serial port (on Windows a COM port), so that the host can run a real
+// programming run without hardware.
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "console.h"
+#include "wide_text.h"
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,9 +36,28 @@ namespace {
 
 using namespace tarnwick::device;
 
-volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-void RequestStop(int) { stopRequested = 1; }
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break and the console's close end the runs; the handler holds
+// a closing console until `ended` is set, the line closed.
+std::atomic<bool> ended{false};
+
+void InstallSignalHandlers() { tarnwick::console::CatchStopRequests(stopRequested, ended); }
+
+// The arguments in UTF-8: main's argv is in the ANSI code page.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (split == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(tarnwick::win32::Narrow(split[i]));
+  ::LocalFree(split);
+  return arguments;
+}
+#else
+void RequestStop(int) { stopRequested.store(true); }
 
 void InstallSignalHandlers() {
   struct sigaction action {};
@@ -37,15 +69,17 @@ void InstallSignalHandlers() {
   sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
+#endif
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return std::nullopt;
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
   return bytes;
 }
 
+#ifndef _WIN32
 // A symlink at `path` to the pseudo-terminal, replacing a stale symlink but nothing else.
 bool MakeLink(const std::string& path, const std::string& target, std::string& error) {
   namespace fs = std::filesystem;
@@ -71,11 +105,16 @@ void RemoveLink(const std::string& path, const std::string& target) {
   std::error_code code;
   if (std::filesystem::read_symlink(path, code) == target && !code) std::filesystem::remove(path, code);
 }
+#endif
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef _WIN32
+  const ParsedOptions parsed = ParseDeviceOptions(Arguments());
+#else
   const ParsedOptions parsed = ParseDeviceOptions(std::vector<std::string>(argv + 1, argv + argc));
+#endif
   if (parsed.outcome == ParsedOptions::Outcome::Help) {
     std::cout << DeviceUsage();
     return kExitOk;
@@ -89,6 +128,17 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const DeviceOptions& options = parsed.options;
+#ifdef _WIN32
+  // No pseudo-terminals here: the device serves a COM port, or nothing.
+  if (!options.link.empty()) {
+    std::cerr << "tarnwick-device: --link has no meaning on Windows: give the COM port to serve as PORT\n";
+    return kExitUsage;
+  }
+  if (options.port.empty()) {
+    std::cerr << "tarnwick-device: give the COM port to serve, e.g. tarnwick-device COM6 (see --help)\n";
+    return kExitUsage;
+  }
+#endif
   if (!options.port.empty() && !options.link.empty()) {
     std::cerr << "tarnwick-device: --link is for the pseudo-terminal, not a PORT\n" << DeviceUsage();
     return kExitUsage;
@@ -104,21 +154,35 @@ int main(int argc, char** argv) {
 
   InstallSignalHandlers();
   std::string error;
+#ifdef _WIN32
+  std::unique_ptr<DeviceLine> line = DeviceLine::OpenSerialPort(options.port, options.baud, error);
+#else
   std::unique_ptr<DeviceLine> line = options.port.empty()
                                          ? DeviceLine::OpenPseudoTerminal(error)
                                          : DeviceLine::OpenSerialPort(options.port, options.baud, error);
+#endif
   if (!line) {
     std::cerr << "tarnwick-device: " << error << "\n";
     return kExitFailed;
   }
+#ifndef _WIN32
   if (!options.link.empty() && !MakeLink(options.link, line->hostPath(), error)) {
     std::cerr << "tarnwick-device: " << error << "\n";
     return kExitFailed;
   }
+#endif
   // Scripts read this first line to find the line to open.
   std::cout << line->hostPath() << std::endl;
+#ifdef _WIN32
+  std::cerr << "tarnwick-device: serving " << line->hostPath() << " until Ctrl+C" << std::endl;
+#endif
 
   const int status = ServeDevice(options, expected, *line, stopRequested, std::cout, std::cerr);
+#ifdef _WIN32
+  line.reset();
+  ended.store(true);
+#else
   if (!options.link.empty()) RemoveLink(options.link, line->hostPath());
+#endif
   return status;
 }

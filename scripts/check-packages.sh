@@ -121,7 +121,7 @@ for bits in 64 32; do
   echo "=== $(basename "$zip"): $(stat -c %s "$zip") bytes"
   folder=tarnwick-$version-win$bits
   unzip -Z1 "$zip" > "$work/zip.txt"
-  for file in tarnwick.exe tarnwick-cli.exe tarnwick-pack.exe README.txt COM-PORTS.txt; do
+  for file in tarnwick.exe tarnwick-cli.exe tarnwick-device.exe tarnwick-pack.exe README.txt COM-PORTS.txt; do
     grep -qx "$folder/$file" "$work/zip.txt" || fail "$(basename "$zip") lacks $folder/$file"
   done
   unzip -q -o "$zip" -d "$work/win$bits"
@@ -137,13 +137,13 @@ for bits in 64 32; do
   expected_format=pei-x86-64
   [[ $bits == 32 ]] && expected_format=pei-i386
   [[ -z $format || $format == "$expected_format" ]] || fail "tarnwick.exe in the $bits-bit archive is $format"
-  pass "$(basename "$zip") holds the three programs, README.txt and COM-PORTS.txt"
+  pass "$(basename "$zip") holds the four programs, README.txt and COM-PORTS.txt"
 
   if [[ $bits == 32 ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "This machine cannot run 32-bit programs: the 32-bit archive's programs are not run."
     continue
   fi
-  for program in tarnwick-cli tarnwick-pack; do
+  for program in tarnwick-cli tarnwick-device tarnwick-pack; do
     answer=$("$wine_run" "$wine_prefix" "$dir/$program.exe" --version | tr -d '\r') || fail "$program.exe --version"
     [[ $answer == "$program $version" ]] || fail "$program.exe --version said \"$answer\""
   done

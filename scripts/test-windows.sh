@@ -43,7 +43,7 @@ for arch in x86 x64; do
   cmake --preset "$preset" -DTARNWICK_HOST_BUILD_DIR="$host" >/dev/null
   if [[ $arch == x86 && $wine32 == no ]]; then
     # Only the programs: their tests could not run here.
-    cmake --build --preset "$preset" --parallel 2 --target tarnwick tarnwick-cli tarnwick-pack
+    cmake --build --preset "$preset" --parallel 2 --target tarnwick tarnwick-cli tarnwick-device tarnwick-pack
     echo "32-bit Wine is not available here: the 32-bit programs are built but not tested."
     continue
   fi

@@ -15,13 +15,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-socat "pty,raw,echo=0,link=$work/near" "pty,raw,echo=0,link=$work/far" &
-relay_pid=$!
-for _ in $(seq 100); do
-  [[ -e $work/near && -e $work/far ]] && break
-  sleep 0.05
-done
-[[ -e $work/near && -e $work/far ]] || { echo "the relay made no pseudo-terminals"; exit 1; }
+start_line_relay "$work"
 
 map_com_ports "COM1=$(readlink -f "$work/near")" "COM2=$(readlink -f "$work/far")"
 status=0

@@ -33,3 +33,17 @@ restart_wine_server() {
 windows_path() {
   printf 'Z:%s' "${1//\//\\}"
 }
+
+# start_line_relay DIR: two pseudo-terminals, DIR/near and DIR/far, whose
+# traffic socat copies across: the two ends of one line. Sets $relay_pid.
+start_line_relay() {
+  local dir=$1
+  socat "pty,raw,echo=0,link=$dir/near" "pty,raw,echo=0,link=$dir/far" &
+  relay_pid=$!
+  for _ in $(seq 100); do
+    [[ -e $dir/near && -e $dir/far ]] && return 0
+    sleep 0.05
+  done
+  echo "the relay made no pseudo-terminals"
+  return 1
+}
