@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
+#include <cstring>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -10,6 +12,10 @@
 #endif
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "wide_text.h"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -53,8 +59,7 @@ bool IsTerminal(std::FILE* stream) {
   // The live lines redraw with escape sequences; older consoles cannot.
   HANDLE console = ::GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
-  return ::GetConsoleMode(console, &mode) &&
-         ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  return ::GetConsoleMode(console, &mode) && ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 // A program started without a standard stream has nowhere to write it: each
 // missing one is opened on the null device.
@@ -65,6 +70,83 @@ void OpenMissingStandardStreams() {
   if (missing(stdout)) (void)std::freopen("NUL", "w", stdout);
   if (missing(stderr)) (void)std::freopen("NUL", "w", stderr);
 }
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i]);
+    return arguments;
+  }
+  for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
+}
+
+namespace {
+
+// The console behind `fd`, or nullptr when it leads to a file, a pipe or nothing.
+HANDLE ConsoleOf(int fd) {
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+// The first bytes of a character that a piece written to a console ended in,
+// for standard output and standard error (each written by one thread at a
+// time): a piece that wraps round an output queue's ring comes in two parts.
+struct Carry {
+  char bytes[4];
+  std::size_t length = 0;
+};
+Carry carried[3];
+
+// How much of `text` is whole characters: a sequence cut at its end stays out.
+std::size_t WholeCharacters(const char* text, std::size_t length) {
+  for (std::size_t back = 1; back <= 3 && back <= length; ++back) {
+    const auto byte = static_cast<unsigned char>(text[length - back]);
+    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: its lead is further back
+    const std::size_t need = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    return need > back ? length - back : length;
+  }
+  return length;
+}
+
+// UTF-8 to the console as UTF-16, a few kilobytes at a time and without the
+// heap. Bytes that are not UTF-8 show as U+FFFD.
+bool WriteToConsole(HANDLE console, int fd, const char* data, std::size_t length) {
+  Carry none;
+  Carry& carry = fd >= 0 && fd < 3 ? carried[fd] : none;
+  constexpr std::size_t kChunk = 4096;
+  char bytes[kChunk + sizeof carry.bytes];
+  wchar_t wide[kChunk + sizeof carry.bytes];
+  while (length > 0) {
+    std::memcpy(bytes, carry.bytes, carry.length);
+    const std::size_t taken = std::min(length, kChunk);
+    std::memcpy(bytes + carry.length, data, taken);
+    const std::size_t total = carry.length + taken;
+    data += taken;
+    length -= taken;
+    const std::size_t whole = WholeCharacters(bytes, total);
+    carry.length = total - whole;
+    std::memcpy(carry.bytes, bytes + whole, carry.length);
+    if (whole == 0) continue;
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(whole), wide,
+                                            static_cast<int>(sizeof wide / sizeof wide[0]));
+    if (units <= 0) return false;
+    for (int done = 0; done < units;) {
+      DWORD wrote = 0;
+      if (!::WriteConsoleW(console, wide + done, static_cast<DWORD>(units - done), &wrote, nullptr) || wrote == 0) {
+        return false;
+      }
+      done += static_cast<int>(wrote);
+    }
+  }
+  return true;
+}
+
+}  // namespace
 #else
 namespace {
 
@@ -96,9 +178,44 @@ void OpenMissingStandardStreams() {
     }
   }
 }
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 #endif
 
+void Write(std::FILE* stream, std::string_view text) {
+#ifdef _WIN32
+  if (ConsoleOf(::_fileno(stream)) != nullptr) {
+    std::fflush(stream);
+    WriteToDescriptor(::_fileno(stream), text.data(), text.size());
+    return;
+  }
+#endif
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+void Print(std::FILE* stream, const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::va_list again;
+  va_copy(again, arguments);
+  char text[1024];
+  const int length = std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof text) {
+    Write(stream, std::string_view(text, static_cast<std::size_t>(length)));
+  } else if (length >= 0) {
+    std::string longer(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(longer.data(), longer.size(), format, again);
+    longer.pop_back();
+    Write(stream, longer);
+  }
+  va_end(again);
+}
+
 bool WriteToDescriptor(int fd, const char* data, std::size_t length) {
+#ifdef _WIN32
+  if (const HANDLE console = ConsoleOf(fd)) return WriteToConsole(console, fd, data, length);
+#endif
   while (length > 0) {
 #ifdef _WIN32
     const int chunk = static_cast<int>(std::min<std::size_t>(length, 1u << 16));
@@ -121,7 +238,6 @@ bool WriteToDescriptor(int fd, const char* data, std::size_t length) {
   return true;
 }
 
-
 int DescriptorOf(std::FILE* stream) {
 #ifdef _WIN32
   return ::_fileno(stream);
@@ -135,7 +251,8 @@ bool SameFile(int a, int b) {
 #ifdef _WIN32
   return ::_isatty(a) && ::_isatty(b);
 #else
-  struct stat first {}, second {};
+  struct stat first {
+  }, second{};
   return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino;
 #endif

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-  wine wine64 fonts-wine xvfb xauth socat libcli11-dev
+  wine wine64 fonts-wine xvfb xauth socat libcli11-dev python3
 
 # The 32-bit Wine runs the 32-bit program; it comes from Debian's i386 packages.
 wine32=yes

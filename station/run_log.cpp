@@ -11,6 +11,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+
+#include "system_error_text.h"
+#include "wide_text.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,21 +29,6 @@ void TargetFields(JsonLine& line, const PortTarget* target) {
   line.String("by_id", target != nullptr && !target->byId.empty() ? target->byId.c_str() : nullptr);
   line.String("usb_serial", target != nullptr && !target->usbSerial.empty() ? target->usbSerial.c_str() : nullptr);
 }
-
-#ifdef _WIN32
-// The system's words for a Windows error code, in a fixed buffer.
-std::array<char, 256> SystemMessage(unsigned long code) {
-  std::array<char, 256> text{};
-  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  static_cast<DWORD>(code), 0, text.data(), static_cast<DWORD>(text.size()), nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ' ||
-                        text[length - 1] == '.')) {
-    text[--length] = '\0';
-  }
-  if (length == 0) std::snprintf(text.data(), text.size(), "error %lu", code);
-  return text;
-}
-#endif
 
 }  // namespace
 
@@ -88,17 +76,21 @@ bool RunLog::Open(const std::string& path, std::string& error) {
   char last = '\n';
 #ifdef _WIN32
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file.
-  HANDLE handle = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+  // The name is UTF-8, in any script: Windows takes it as UTF-16.
+  const std::wstring widePath = win32::Widen(path);
+  HANDLE handle =
+      ::CreateFileW(widePath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    error = path + ": cannot open it for appending: " + SystemMessage(::GetLastError()).data();
+    char message[512];
+    win32::SystemErrorText(::GetLastError(), message, sizeof message);
+    error = path + ": cannot open it for appending: " + message;
     return false;
   }
   handle_ = handle;
   LARGE_INTEGER size{};
   if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &size) && size.QuadPart > 0) {
-    HANDLE reader = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE reader = ::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (reader != INVALID_HANDLE_VALUE) {
       OVERLAPPED at{};
@@ -243,7 +235,9 @@ bool RunLog::Sync() {
 void RunLog::Fail(const char* what, unsigned long code) {
   failed_ = true;
 #ifdef _WIN32
-  std::snprintf(failure_.data(), failure_.size(), "%s: %s: %s", path_.c_str(), what, SystemMessage(code).data());
+  char message[512];
+  win32::SystemErrorText(static_cast<DWORD>(code), message, sizeof message);
+  std::snprintf(failure_.data(), failure_.size(), "%s: %s: %s", path_.c_str(), what, message);
 #else
   std::snprintf(failure_.data(), failure_.size(), "%s: %s: %s", path_.c_str(), what,
                 std::strerror(static_cast<int>(code)));

@@ -34,8 +34,7 @@ class Station final : private StationObserver {
   // `warning` when only a part of it is programmed.
   bool Load(const std::string& path, std::string& error, std::string& warning);
   // Records every run in the log at `path` from now on. False with `error`
-  // when it cannot be opened; logFailed() then says whether it was opened
-  // but could not be written.
+  // when it cannot be opened, or its torn last record cannot be ended.
   bool OpenLog(const std::string& path, std::string& error);
 
   void Start(SteadyTime now);
@@ -78,8 +77,7 @@ class Station final : private StationObserver {
 // Sleeps until each tick is due on the steady clock, so that a slow tick does
 // not shift the ones after it.
 template <typename AfterTick>
-void RunLoop(Station& station, const std::atomic<bool>& stop, std::chrono::milliseconds period,
-             AfterTick&& afterTick) {
+void RunLoop(Station& station, const std::atomic<bool>& stop, std::chrono::milliseconds period, AfterTick&& afterTick) {
   auto next = std::chrono::steady_clock::now();
   station.Start(next);
   while (station.active()) {

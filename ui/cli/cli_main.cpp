@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,18 +50,19 @@ constexpr std::chrono::milliseconds kOutputFlushLimit{5000};
 
 // The image goes into every lane; the log is opened only once the image is
 // known to be good, so that a bad image leaves the log as it was. A log that
-// cannot be opened is a usage error; one that cannot be written, a failed log.
+// cannot be opened (a missing folder, no permission) is a failed log as much
+// as one that cannot be written: the runs' record cannot be kept.
 int Prepare(Station& station, const std::string& imagePath, const std::string& logPath) {
   std::string error;
   std::string warning;
   if (!station.Load(imagePath, error, warning)) {
-    std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    console::Print(stderr, "tarnwick-cli: %s\n", error.c_str());
     return kExitImage;
   }
-  if (!warning.empty()) std::fprintf(stderr, "tarnwick-cli: %s\n", warning.c_str());
+  if (!warning.empty()) console::Print(stderr, "tarnwick-cli: %s\n", warning.c_str());
   if (logPath.empty() || station.OpenLog(logPath, error)) return kExitSuccess;
-  std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-  return station.logFailed() ? kExitLog : kExitUsage;
+  console::Print(stderr, "tarnwick-cli: %s\n", error.c_str());
+  return kExitLog;
 }
 
 // `trace`: where -v's frame trace goes.
@@ -129,7 +131,7 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
   } else {
     std::string error;
     if (!ResolvePorts(portArguments, options.tree, targets, error)) {
-      std::fprintf(stderr, "tarnwick-cli program: %s\n", error.c_str());
+      console::Print(stderr, "tarnwick-cli program: %s\n", error.c_str());
       return kExitUsage;
     }
   }
@@ -140,10 +142,10 @@ int RunProgram(const CommonOptions& options, const std::vector<std::string>& arg
       case RunOutcome::Success:
         return kExitSuccess;
       case RunOutcome::NoDevice:
-        std::fprintf(stderr, "No device answered on %s:\n",
-                     targets.size() == 1 ? "the port tried" : "any of the ports tried");
+        console::Print(stderr, "No device answered on %s:\n",
+                       targets.size() == 1 ? "the port tried" : "any of the ports tried");
         for (const std::string& line : station::TriedPortSentences(lane, kProbeLimit * kTimerPeriodMs / 1000.0)) {
-          std::fprintf(stderr, "%s\n", line.c_str());
+          console::Print(stderr, "%s\n", line.c_str());
         }
         return kExitNoDevice;
       case RunOutcome::Stalled:
@@ -164,7 +166,7 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   std::vector<std::string> portArguments;
   std::string imagePath;
   if (!SplitArguments(arguments, portArguments, imagePath) || portArguments.empty()) {
-    std::fprintf(stderr, "tarnwick-cli station: name at least one PORT before the image\n");
+    console::Print(stderr, "tarnwick-cli station: name at least one PORT before the image\n");
     return kExitUsage;
   }
   // With --loop a name that stands for nothing yet waits for its adapter;
@@ -172,18 +174,18 @@ int RunStation(const CommonOptions& options, bool loop, const std::vector<std::s
   std::vector<PortTarget> targets;
   std::string error;
   if (!ResolvePorts(portArguments, options.tree, targets, error, loop ? Absent::Wait : Absent::Error)) {
-    std::fprintf(stderr, "tarnwick-cli station: %s\n", error.c_str());
+    console::Print(stderr, "tarnwick-cli station: %s\n", error.c_str());
     return kExitUsage;
   }
   std::set<std::string> paths;
   for (const PortTarget& target : targets) {
     if (target.path.empty() && !loop) {
-      std::fprintf(stderr, "tarnwick-cli station: %s: %s\n", Printable(target.label).c_str(), target.missing.c_str());
+      console::Print(stderr, "tarnwick-cli station: %s: %s\n", Printable(target.label).c_str(), target.missing.c_str());
       return kExitUsage;
     }
     const std::string& named = target.path.empty() ? target.argument : target.path;
     if (!paths.insert(named).second) {
-      std::fprintf(stderr, "tarnwick-cli station: %s is named twice\n", Printable(named).c_str());
+      console::Print(stderr, "tarnwick-cli station: %s is named twice\n", Printable(named).c_str());
       return kExitUsage;
     }
   }
@@ -201,7 +203,7 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
   std::array<std::string, 4> mapped;
   std::string error;
   if (!ComMapping(options.tree, mappings, mapped, error)) {
-    std::fprintf(stderr, "tarnwick-cli ports: %s\n", error.c_str());
+    console::Print(stderr, "tarnwick-cli ports: %s\n", error.c_str());
     return kExitUsage;
   }
   const std::vector<SerialDevice> devices = ListSerialDevices(options.tree);
@@ -212,18 +214,18 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
       line.Clear();
       line.String("event", "mapping").String("port", name.c_str());
       line.String("path", mapped[i].empty() ? nullptr : mapped[i].c_str());
-      std::fputs(line.Finish(), stdout);
+      console::Write(stdout, line.Finish());
     } else {
-      std::printf("%s = %s\n", name.c_str(), mapped[i].empty() ? "(none)" : mapped[i].c_str());
+      console::Print(stdout, "%s = %s\n", name.c_str(), mapped[i].empty() ? "(none)" : mapped[i].c_str());
     }
   }
-  if (!options.json) std::printf("\n%s\n", devices.empty() ? "No serial devices." : "Serial devices:");
+  if (!options.json) console::Print(stdout, "\n%s\n", devices.empty() ? "No serial devices." : "Serial devices:");
   for (const SerialDevice& device : devices) {
     if (options.json) {
-      std::fputs(station::DeviceEvent(line, device), stdout);
+      console::Write(stdout, station::DeviceEvent(line, device));
       continue;
     }
-    std::fputs(station::DeviceDescription(device).c_str(), stdout);
+    console::Write(stdout, station::DeviceDescription(device));
   }
   std::fflush(stdout);
   return kExitSuccess;
@@ -233,13 +235,14 @@ int ListPorts(const CommonOptions& options, const std::vector<std::string>& mapp
 constexpr const char* kProgramExitStatus =
     "0 success; 1 the device reported a failure; 2 usage; 3 no device\n"
     "answered on any port tried; 4 the run stopped moving on (stalled); 5 the\n"
-    "port was lost; 6 the image cannot be loaded or is empty; 7 a record\n"
-    "could not be written to the --log file (the run was ended); 130\n"
-    "interrupted.";
+    "port was lost; 6 the image cannot be loaded or is empty; 7 the --log\n"
+    "file cannot be opened, or a record could not be written to it (the run\n"
+    "was ended); 130 interrupted.";
 constexpr const char* kStationExitStatus =
     "0 when every run succeeded, 1 otherwise, 2 usage, 6 the image cannot\n"
-    "be loaded or is empty, 7 a record could not be written to the --log file\n"
-    "(no new run was started, the runs going on were ended).";
+    "be loaded or is empty, 7 the --log file cannot be opened, or a record\n"
+    "could not be written to it (no new run was started, the runs going on\n"
+    "were ended).";
 constexpr const char* kPortsExitStatus = "0.";
 
 int Main(int argc, char** argv) {
@@ -249,12 +252,20 @@ int Main(int argc, char** argv) {
   // the write fails and that output is given up.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  // File names in any script: UTF-8 from here on, on Windows as well.
+  const std::vector<std::string> arguments = console::Utf8Arguments(argc, argv);
+  std::vector<const char*> argumentPointers;
+  for (const std::string& argument : arguments) argumentPointers.push_back(argument.c_str());
   CommandLine line;
   const std::unique_ptr<CLI::App> app = MakeApp(line, {kProgramExitStatus, kStationExitStatus, kPortsExitStatus});
   try {
-    ParseArguments(*app, line, argc, argv);
+    ParseArguments(*app, line, static_cast<int>(argumentPointers.size()), argumentPointers.data());
   } catch (const CLI::ParseError& error) {
-    const int status = app->exit(error);
+    // Help and refusals may quote an argument: they go out as the program's other text does.
+    std::ostringstream out, err;
+    const int status = app->exit(error, out, err);
+    console::Write(stdout, out.str());
+    console::Write(stderr, err.str());
     return status == 0 ? 0 : kExitUsage;
   }
   // The JSON lines get room for the longest they can be before any is made,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "console.h"
 #include "event_json.h"
 #include "run_text.h"
 
@@ -29,9 +30,11 @@ void Reporter::Watch(const std::vector<std::unique_ptr<Lane>>& lanes) {
 
 bool Reporter::Emit(std::FILE* stream, const char* text, std::size_t length, Piece piece) {
   if (stream == options_.err && liveLines_ > 0) ClearLive();
-  OutputQueue* queue = stream == options_.out ? options_.outQueue : stream == options_.err ? options_.errQueue : nullptr;
+  OutputQueue* queue = stream == options_.out   ? options_.outQueue
+                       : stream == options_.err ? options_.errQueue
+                                                : nullptr;
   if (queue != nullptr) return queue->Push(DescriptorOf(stream), text, length, piece);
-  std::fwrite(text, 1, length, stream);
+  console::Write(stream, std::string_view(text, length));
   std::fflush(stream);
   return true;
 }
@@ -73,7 +76,8 @@ void Reporter::Progress(const Lane& run, std::uint32_t sent, std::uint32_t total
 
 void Reporter::Message(const Lane& run, const char* text, MessageIcon icon) {
   char buffer[512];
-  const int length = std::snprintf(buffer, sizeof buffer, "%s  %s \"%s\"\n", PortName(run), station::IconName(icon), text);
+  const int length =
+      std::snprintf(buffer, sizeof buffer, "%s  %s \"%s\"\n", PortName(run), station::IconName(icon), text);
   if (length > 0) Emit(options_.err, buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
 }
 
@@ -165,9 +169,7 @@ void Reporter::Summary() {
   }
 }
 
-void Reporter::TraceLine(const char* text, std::size_t length) {
-  Emit(options_.err, text, length, Piece::Coalescible);
-}
+void Reporter::TraceLine(const char* text, std::size_t length) { Emit(options_.err, text, length, Piece::Coalescible); }
 
 void Reporter::Coalesced(std::uint64_t count) {
   if (count == 0) return;

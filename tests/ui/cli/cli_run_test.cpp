@@ -610,6 +610,9 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
       {{"program", "--stall-timeout", "0.1x", dir.File("no-port"), image()}, 2},
       {{"program", "--log", "", dir.File("no-port"), image()}, 2},
       {{"station", "--log=", dir.File("no-port"), image()}, 2},
+      // A log that cannot be opened keeps no record: a failed log, in the system's words.
+      {{"program", "--log", dir.File("no-such-folder/runs.log"), dir.File("no-port"), image()}, 7},
+      {{"station", "--json", "--log", dir.File("no-such-folder/runs.log"), dir.File("no-port"), image()}, 7},
       // The parser makes "-5" of "-q5": not the image, nor a port.
       {{"program", dir.File("no-port"), image(), "-q5"}, 2},
       {{"station", image()}, 2},
@@ -631,6 +634,12 @@ TEST_F(CliRunTest, UsageAndImageErrors) {
       EXPECT_NE(cli->Errors().find(logOption ? "--log" : "--stall-timeout"),
                 std::string::npos)
           << "the refusal names the option: " << cli->Errors();
+    }
+    if (each.status == 7) {
+      EXPECT_TRUE(cli->Output().empty()) << cli->Output();
+      EXPECT_NE(cli->Errors().find(dir.File("no-such-folder/runs.log") + ": " + std::strerror(ENOENT)),
+                std::string::npos)
+          << cli->Errors();
     }
     if (each.status == 6) {
       EXPECT_TRUE(cli->Output().empty()) << cli->Output();
