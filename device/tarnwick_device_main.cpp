@@ -6,11 +6,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
-
-#include "console.h"
-#include "wide_text.h"
 #else
 #include <signal.h>
 #include <unistd.h>
@@ -28,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "device_line.h"
 #include "device_options.h"
 #include "device_runner.h"
@@ -45,17 +41,6 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 std::atomic<bool> ended{false};
 
 void InstallSignalHandlers() { tarnwick::console::CatchStopRequests(stopRequested, ended); }
-
-// The arguments in UTF-8: main's argv is in the ANSI code page.
-std::vector<std::string> Arguments() {
-  std::vector<std::string> arguments;
-  int count = 0;
-  wchar_t** split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (split == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.push_back(tarnwick::win32::Narrow(split[i]));
-  ::LocalFree(split);
-  return arguments;
-}
 #else
 void RequestStop(int) { stopRequested.store(true); }
 
@@ -109,12 +94,11 @@ void RemoveLink(const std::string& path, const std::string& target) {
 
 }  // namespace
 
-int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
-#ifdef _WIN32
-  const ParsedOptions parsed = ParseDeviceOptions(Arguments());
-#else
-  const ParsedOptions parsed = ParseDeviceOptions(std::vector<std::string>(argv + 1, argv + argc));
-#endif
+int main(int argc, char** argv) {
+  // In UTF-8 on every system (on Windows, argv is in the ANSI code page).
+  std::vector<std::string> arguments = tarnwick::console::Utf8Arguments(argc, argv);
+  if (!arguments.empty()) arguments.erase(arguments.begin());
+  const ParsedOptions parsed = ParseDeviceOptions(arguments);
   if (parsed.outcome == ParsedOptions::Outcome::Help) {
     std::cout << DeviceUsage();
     return kExitOk;
