@@ -12,7 +12,7 @@
 # With command-line, the program is started with help, version and wrong
 # arguments: each gets its box and exit status. Wine hands each argument on
 # quoted by the system's rules, so the box must show it as given, spaces,
-# backslashes and quotes included.
+# backslashes, quotes and letters of any script included.
 # With TARNWICK_SCREENSHOT=FILE.png a picture of the screen is taken while the
 # success box shows.
 set -euo pipefail
@@ -33,6 +33,8 @@ trap cleanup EXIT
 start_display
 
 if [[ $mode == command-line ]]; then
+  # Wine reads the arguments in the locale's character set.
+  export LC_ALL=C.UTF-8
   app=$(basename "$program" .exe)
   # The version is the project's: as the caller gives it, or as the Linux
   # build's tarnwick-pack tells it.
@@ -44,7 +46,8 @@ if [[ $mode == command-line ]]; then
               "--version|0|tarnwick $version" 'COM5=COM12|2|usage: tarnwick' 'COM1=/dev/ttyS0|2|usage: tarnwick' \
               'extra|2|usage: tarnwick' \
               'C:\dir with space\|2|bad port mapping "C:\dir with space\"' \
-              'COM2="COM6"|2|bad port mapping "COM2="COM6""'; do
+              'COM2="COM6"|2|bad port mapping "COM2="COM6""' \
+              'COM1=Εικόνα|2|bad port mapping "COM1=Εικόνα"'; do
     IFS='|' read -r argument expected text <<<"$each"
     "$wine_run" "$prefix" "$program" "$argument" &
     program_pid=$!
