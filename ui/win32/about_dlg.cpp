@@ -6,7 +6,7 @@
 namespace tarnwick::win32 {
 
 INT_PTR CAboutDlg::DoModal(HWND owner) {
-  return ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, DialogProc, 0);
+  return ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, DialogProc, 0);
 }
 
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {

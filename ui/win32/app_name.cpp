@@ -5,7 +5,10 @@
 #endif
 #include <windows.h>
 
-#include <array>
+#include <algorithm>
+#include <string>
+
+#include "wide_text.h"
 
 namespace tarnwick::win32 {
 
@@ -18,9 +21,18 @@ std::string DisplayNameFromPath(const std::string& path) {
 }
 
 std::string ApplicationDisplayName() {
-  std::array<char, MAX_PATH> path{};
-  const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return DisplayNameFromPath(std::string(path.data(), length));
+  // In UTF-16, whatever the folder or the program is called; a long path's
+  // room grows until it fits.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size() || path.size() >= 32768) {
+      path.resize(std::min<std::size_t>(length, path.size()));
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return DisplayNameFromPath(Narrow(path));
 }
 
 }  // namespace tarnwick::win32

@@ -4,12 +4,14 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 
 #include <cstddef>
 #include <string>
 
 #include "serial_devices.h"
+#include "wide_text.h"
 
 namespace tarnwick::win32 {
 
@@ -24,13 +26,7 @@ std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
   int count = 0;
   wchar_t** split = ::CommandLineToArgvW(commandLine, &count);
   if (split == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, split[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string argument(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, split[i], -1, argument.data(), size, nullptr, nullptr);
-    argument.pop_back();  // the terminating zero
-    arguments.push_back(std::move(argument));
-  }
+  for (int i = 1; i < count; ++i) arguments.push_back(Narrow(split[i]));
   ::LocalFree(split);
   return arguments;
 }
@@ -53,8 +49,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       const unsigned target = mapping.kind == PortArgumentKind::ComMapping ? ComNumber(mapping.path) : 0;
       if (target == 0 || target > kHighestComPort || mapping.comNumber > parsed.targets.size()) {
         parsed.request = CommandLineRequest::Error;
-        parsed.error = BadPortMapping(argument, static_cast<unsigned>(parsed.targets.size())) +
-                       " (a COM port, COM1 to COM255)";
+        parsed.error =
+            BadPortMapping(argument, static_cast<unsigned>(parsed.targets.size())) + " (a COM port, COM1 to COM255)";
       } else {
         parsed.targets[mapping.comNumber - 1] = "COM" + std::to_string(target);
       }

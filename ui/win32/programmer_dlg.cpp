@@ -3,11 +3,15 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <string>
 
-#include "app_name.h"
 #include "about_dlg.h"
+#include "app_name.h"
 #include "resource.h"
+#include "wide_text.h"
 #include "window_placement.h"
 
 namespace tarnwick::win32 {
@@ -17,6 +21,25 @@ constexpr UINT kTimerPeriod = kTimerPeriodMs;
 constexpr UINT_PTR kRunTimer = static_cast<UINT_PTR>(kTimerId);
 // The result of a modal run that the engine ended by destroying the window.
 constexpr INT_PTR kEndedByEngine = -1;
+// Room for any text the engine shows on the status line (a port's name in it
+// is cut well below this), in UTF-16 units with the terminator.
+constexpr std::size_t kShownTextUnits = 4608;
+
+// The dialog whose keys the thread's message filter sorts: one modal run at a time.
+thread_local CProgrammerDlg* keyFilterDialog = nullptr;
+
+// `text` (UTF-8) in UTF-16 in `out`, without allocating; a text too long for
+// `out` is cut at a whole character, with room left for its end.
+template <std::size_t N>
+void WidenShown(const char* text, std::array<wchar_t, N>& out) {
+  if (WidenInto(text != nullptr ? text : "", out.data(), out.size())) return;
+  // A UTF-8 text never takes more UTF-16 units than it has bytes.
+  std::array<char, N> cut{};
+  std::size_t length = std::min(std::strlen(text), N - 1);
+  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  std::memcpy(cut.data(), text, length);
+  if (!WidenInto(cut.data(), out.data(), out.size())) out[0] = L'\0';
+}
 
 // The owned window of a modal stack that takes input: every window under it is disabled.
 struct ModalSearch {
@@ -51,21 +74,69 @@ UINT IconStyle(MessageIcon icon) {
 
 CProgrammerDlg::CProgrammerDlg(HINSTANCE instance)
     : instance_(instance),
-      icon_(::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      appName_(ApplicationDisplayName()) {}
+      icon_(::LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      appName_(Widen(ApplicationDisplayName())) {}
 
 INT_PTR CProgrammerDlg::DoModal() {
-  return ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_TARNWICK_DIALOG), nullptr, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+  keysDown_.reset();
+  keysPressedHere_.reset();
+  CProgrammerDlg* const outer = keyFilterDialog;
+  keyFilterDialog = this;
+  keyFilter_ = ::SetWindowsHookExW(WH_MSGFILTER, KeyFilter, nullptr, ::GetCurrentThreadId());
+  const INT_PTR result = ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_TARNWICK_DIALOG), nullptr, DialogProc,
+                                           reinterpret_cast<LPARAM>(this));
+  if (keyFilter_ != nullptr) ::UnhookWindowsHookEx(keyFilter_);
+  keyFilter_ = nullptr;
+  keyFilterDialog = outer;
+  return result;
+}
+
+// Every modal loop of the thread (the dialog's own, a message box's, the file
+// dialog's) hands each message to this filter before the dialog manager acts
+// on it.
+LRESULT CALLBACK CProgrammerDlg::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+  CProgrammerDlg* const dialog = keyFilterDialog;
+  if (code >= 0 && dialog != nullptr && !dialog->TakesKey(*reinterpret_cast<const MSG*>(lParam))) return TRUE;
+  return ::CallNextHookEx(dialog != nullptr ? dialog->keyFilter_ : nullptr, code, wParam, lParam);
+}
+
+// A key held down repeats its key-down. The dialog manager acts on each one:
+// Enter presses the focused button, Esc ends the dialog. So a key pressed to
+// close a box, when held, would go on in the dialog once the box is gone,
+// where the focus may be on Exit (Program hands it on). The dialog takes the
+// repeats only of a key whose first key-down it took itself, and none of
+// Enter: a held Enter presses one button once, not the one it moves to next.
+bool CProgrammerDlg::TakesKey(const MSG& message) {
+  const bool down = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
+  const bool up = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
+  if ((!down && !up) || window_ == nullptr) return true;
+  const std::size_t key = message.wParam & 0xFF;
+  if (up) {
+    keysDown_.reset(key);
+    keysPressedHere_.reset(key);
+    return true;
+  }
+  const bool here = message.hwnd == window_ || ::IsChild(window_, message.hwnd);
+  // The system marks a repeat as one, but not every system does (Wine does not
+  // for input that a program sends): a key-down with no key-up since the
+  // last is one too.
+  const bool repeated = (message.lParam & (LPARAM{1} << 30)) != 0 || keysDown_.test(key);
+  if (!repeated) {
+    keysDown_.set(key);
+    keysPressedHere_.set(key, here);
+    return true;
+  }
+  if (!here) return true;
+  return keysPressedHere_.test(key) && key != VK_RETURN;
 }
 
 INT_PTR CALLBACK CProgrammerDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
     auto* self = reinterpret_cast<CProgrammerDlg*>(lParam);
     self->window_ = dialog;
   }
-  auto* self = reinterpret_cast<CProgrammerDlg*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+  auto* self = reinterpret_cast<CProgrammerDlg*>(::GetWindowLongPtrW(dialog, DWLP_USER));
   if (self == nullptr) return FALSE;
   return self->HandleMessage(message, wParam, lParam);
 }
@@ -95,14 +166,14 @@ INT_PTR CProgrammerDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM /*lPar
 BOOL CProgrammerDlg::OnInitDialog() {
   HMENU systemMenu = ::GetSystemMenu(window_, FALSE);
   if (systemMenu != nullptr) {
-    std::array<char, 128> aboutText{};
-    if (::LoadStringA(instance_, IDS_ABOUTBOX, aboutText.data(), static_cast<int>(aboutText.size())) > 0) {
-      ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-      ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText.data());
+    std::array<wchar_t, 128> aboutText{};
+    if (::LoadStringW(instance_, IDS_ABOUTBOX, aboutText.data(), static_cast<int>(aboutText.size())) > 0) {
+      ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+      ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText.data());
     }
   }
-  ::SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-  ::SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
   CreateStatusTip();
   engine_.OnInitDialog();
   CentreWindow(window_, nullptr);
@@ -120,7 +191,7 @@ bool CProgrammerDlg::OnPaint() {
   if (!::IsIconic(window_)) return false;
   PAINTSTRUCT paint{};
   HDC context = ::BeginPaint(window_, &paint);
-  ::SendMessageA(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(context), 0);
+  ::SendMessageW(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(context), 0);
   RECT client{};
   ::GetClientRect(window_, &client);
   const int x = IconOffset(client.right - client.left, ::GetSystemMetrics(SM_CXICON));
@@ -153,28 +224,31 @@ void CProgrammerDlg::OnCommand(WORD id, WORD code) {
 
 void CProgrammerDlg::OnLoadFile() {
   engine_.OnLoadFileStarted();
-  std::array<char, MAX_PATH> path{"*.UPL"};
-  OPENFILENAMEA dialog{};
+  // Names in any script, and paths longer than MAX_PATH.
+  std::wstring path(32768, L'\0');
+  path.replace(0, 5, L"*.UPL");
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = window_;
   dialog.lpstrFile = path.data();
   dialog.nMaxFile = static_cast<DWORD>(path.size());
-  dialog.lpstrDefExt = "UPL";
+  dialog.lpstrDefExt = L"UPL";
   dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
   // Timer ticks go on during the file dialog; the run keeps being served.
-  if (!::GetOpenFileNameA(&dialog)) return;
-  engine_.LoadFile(path.data());
+  if (!::GetOpenFileNameW(&dialog)) return;
+  path.resize(path.find(L'\0'));
+  engine_.LoadFile(Narrow(path));
 }
 
 void CProgrammerDlg::CreateStatusTip() {
-  statusTip_ = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
-                                 instance_, nullptr);
+  statusTip_ =
+      ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance_, nullptr);
   if (statusTip_ == nullptr) return;
   // A static control lets the mouse through to the dialog, so the tool is the
   // status line's rectangle of the dialog.
-  TOOLINFOA tool{};
-  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  TOOLINFOW tool{};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
   tool.uFlags = TTF_SUBCLASS;
   tool.hwnd = window_;
   tool.uId = IDC_STATUS;
@@ -182,24 +256,27 @@ void CProgrammerDlg::CreateStatusTip() {
   ::GetWindowRect(status, &tool.rect);
   ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&tool.rect), 2);
   tool.lpszText = statusDetail_.data();
-  ::SendMessageA(statusTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(statusTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   // Room for a long system message.
-  ::SendMessageA(statusTip_, TTM_SETMAXTIPWIDTH, 0, 400);
+  ::SendMessageW(statusTip_, TTM_SETMAXTIPWIDTH, 0, 400);
 }
 
 void CProgrammerDlg::SetStatusTip(const char* text) {
-  statusDetail_ = text;
+  WidenShown(text, statusDetail_);
   if (statusTip_ == nullptr) return;
-  TOOLINFOA tool{};
-  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  TOOLINFOW tool{};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
   tool.hwnd = window_;
   tool.uId = IDC_STATUS;
   tool.lpszText = statusDetail_.data();
-  ::SendMessageA(statusTip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(statusTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void CProgrammerDlg::SetStatusText(const char* text) {
-  ::SetDlgItemTextA(window_, IDC_STATUS, text);
+  // On the stack: the engine sets the status line at every step of a run.
+  std::array<wchar_t, kShownTextUnits> shown;
+  WidenShown(text, shown);
+  ::SetDlgItemTextW(window_, IDC_STATUS, shown.data());
   // A new status has no detail until the engine gives one.
   SetStatusTip("");
 }
@@ -221,7 +298,7 @@ void CProgrammerDlg::EnableControl(int controlId, bool enabled) {
     // focus goes on first, to the next tab stop, as Tab would take it.
     HWND next = ::GetNextDlgTabItem(window_, control, FALSE);
     if (next != nullptr && next != control) {
-      ::SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
+      ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
     }
   }
   ::EnableWindow(control, enabled ? TRUE : FALSE);
@@ -232,11 +309,11 @@ void CProgrammerDlg::SetProgressRange(std::uint32_t maximum) {
   // image is wholly sent with its one empty block: its bar stands full.
   progressEmpty_ = maximum == 0;
   // The 32-bit range message: 65,536 does not fit the 16-bit one.
-  ::SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(progressEmpty_ ? 1 : maximum));
+  ::SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(progressEmpty_ ? 1 : maximum));
 }
 
 void CProgrammerDlg::SetProgressPosition(std::uint32_t position) {
-  ::SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progressEmpty_ ? 1 : position), 0);
+  ::SendDlgItemMessageW(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(progressEmpty_ ? 1 : position), 0);
 }
 
 bool CProgrammerDlg::StartTimer() { return ::SetTimer(window_, kRunTimer, kTimerPeriod, nullptr) != 0; }
@@ -254,7 +331,13 @@ HWND CProgrammerDlg::BoxOwner() const {
 }
 
 void CProgrammerDlg::ShowMessage(const char* text, MessageIcon icon) {
-  ::MessageBoxA(BoxOwner(), text, appName_.c_str(), MB_OK | IconStyle(icon));
+  // On the stack as the status line's texts, but for a long path in a load's message.
+  std::array<wchar_t, kShownTextUnits> shown;
+  if (WidenInto(text, shown.data(), shown.size())) {
+    ::MessageBoxW(BoxOwner(), shown.data(), appName_.c_str(), MB_OK | IconStyle(icon));
+  } else {
+    ::MessageBoxW(BoxOwner(), Widen(text).c_str(), appName_.c_str(), MB_OK | IconStyle(icon));
+  }
 }
 
 void CProgrammerDlg::DestroyMainWindow() {

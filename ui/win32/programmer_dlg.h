@@ -7,6 +7,8 @@
 #endif
 #include <windows.h>
 
+#include <array>
+#include <bitset>
 #include <string>
 
 #include "run_machine.h"
@@ -57,13 +59,27 @@ class CProgrammerDlg final : public WindowOps {
   void SetStatusTip(const char* text);
   // The window that a box opened now must be owned by.
   HWND BoxOwner() const;
+  // Whether the dialog manager may act on this message (a key held down is
+  // sorted out here).
+  bool TakesKey(const MSG& message);
+  static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
 
   HINSTANCE instance_;
   HWND window_ = nullptr;
   HWND statusTip_ = nullptr;
-  std::string statusDetail_;  // the tooltip's text, kept while it shows
+  // The tooltip's text, kept while it shows; filled without allocating, as
+  // the engine sets it while a run goes.
+  std::array<wchar_t, 1024> statusDetail_{};
   HICON icon_;
-  std::string appName_;  // caption of every message box
+  std::wstring appName_;  // caption of every message box
+  // The thread's message filter, which sees each message before the dialog
+  // manager acts on it.
+  HHOOK keyFilter_ = nullptr;
+  // The keys held down, as the thread's modal loops saw them go down and not
+  // yet up; and those of them whose first key-down the dialog took (a key
+  // pressed in a box that has closed since is not among these).
+  std::bitset<256> keysDown_;
+  std::bitset<256> keysPressedHere_;
   // The progress bar's range is that of an empty image.
   bool progressEmpty_ = false;
   Win32SerialPort port_;

@@ -7,7 +7,7 @@ void CentreWindow(HWND window, HWND owner) {
   if (owner != nullptr && !::IsIconic(owner)) {
     ::GetWindowRect(owner, &area);
   } else {
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   }
   RECT own{};
   ::GetWindowRect(window, &own);

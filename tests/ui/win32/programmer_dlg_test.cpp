@@ -1,6 +1,9 @@
 // The Windows program's resources and main dialog, inside the program's own
 // process: the templates against the layout table the Qt front end is built
 // from, the icon, the system menu, the window icons and how a modal run ends.
+#include "programmer_dlg.h"
+
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,12 +18,9 @@
 
 #include "app_name.h"
 #include "command_line.h"
-#include "ui/qt/dialog_template.h"
-#include "programmer_dlg.h"
 #include "resource.h"
+#include "ui/qt/dialog_template.h"
 #include "window_placement.h"
-
-#include <commctrl.h>
 
 namespace tarnwick::win32 {
 namespace {
@@ -109,7 +109,8 @@ ControlKind KindOf(int classAtom, const std::string& className, DWORD style) {
   if (lstrcmpiA(className.c_str(), "Button") == 0) classAtom = 0x80;
   if (lstrcmpiA(className.c_str(), "Edit") == 0) classAtom = 0x81;
   if (lstrcmpiA(className.c_str(), "Static") == 0) classAtom = 0x82;
-  if (classAtom == 0x80) return (style & 0xF) == BS_DEFPUSHBUTTON ? ControlKind::DefaultPushButton : ControlKind::PushButton;
+  if (classAtom == 0x80)
+    return (style & 0xF) == BS_DEFPUSHBUTTON ? ControlKind::DefaultPushButton : ControlKind::PushButton;
   if (classAtom == 0x81) return ControlKind::Edit;
   if (classAtom == 0x82) return (style & SS_TYPEMASK) == SS_ICON ? ControlKind::StaticIcon : ControlKind::StaticText;
   // Class names are blind to case; the resource compiler writes them in capitals.
@@ -274,8 +275,8 @@ TEST(ResourcesTest, VersionResourceCarriesTheProjectVersion) {
   UINT length = 0;
   ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
   char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS),
-                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+  std::snprintf(numbers, sizeof numbers, "%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
   EXPECT_STREQ(numbers, TARNWICK_VERSION);
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
   EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
@@ -499,6 +500,45 @@ TEST(MainDialogTest, StatusDetailIsTheStatusLinesTooltip) {
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(status, "Error Open COM1 !");
   EXPECT_FALSE(tip.empty()) << "the system's reason goes with the status";
+}
+
+// Status texts and details are UTF-8 inside the program and show as such; a
+// detail too long for the tooltip is cut at a whole character, not dropped.
+TEST(MainDialogTest, StatusLineAndTooltipShowUtf8) {
+  CProgrammerDlg* shown = nullptr;
+  std::wstring status, tip, longTip;
+  const INT_PTR result = RunDialog(
+      [&](HWND window) {
+        const auto read = [&](std::wstring& line, std::wstring& detail) {
+          wchar_t text[4096] = {};
+          ::GetDlgItemTextW(window, IDC_STATUS, text, 4096);
+          line = text;
+          wchar_t held[4096] = {};
+          TOOLINFOW tool{};
+          tool.cbSize = TTTOOLINFOW_V2_SIZE;
+          tool.hwnd = window;
+          tool.uId = IDC_STATUS;
+          tool.lpszText = held;
+          ::SendMessageW(shown->statusTip(), TTM_GETTEXTW, 4096, reinterpret_cast<LPARAM>(&tool));
+          detail = held;
+        };
+        shown->SetStatusText("Error Open \xce\x98\xcf\x8d\xcf\x81\xce\xb1 \xe7\x94\xbb !");
+        shown->SetStatusDetail("\xc3\x89t\xc3\xa9 \xe3\x82\xa4");
+        read(status, tip);
+        std::string many;
+        for (int i = 0; i < 1500; ++i) many += "\xce\xb1";  // 1500 alphas, 3000 bytes
+        shown->SetStatusDetail(many.c_str());
+        std::wstring ignored;
+        read(ignored, longTip);
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      },
+      [&](CProgrammerDlg& dialog) { shown = &dialog; });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(status, L"Error Open \u0398\u03cd\u03c1\u03b1 \u753b !");
+  EXPECT_EQ(tip, L"\u00c9t\u00e9 \u30a4");
+  EXPECT_GT(longTip.size(), 400u);
+  EXPECT_LT(longTip.size(), 1500u);
+  EXPECT_EQ(longTip.find_first_not_of(L'\u03b1'), std::wstring::npos) << "whole characters only";
 }
 
 // The command line as the system hands it over, program name first.

@@ -2,13 +2,17 @@
 # The whole Windows program under Wine and a virtual X server, driven through
 # its window by tarnwick_ui_driver, against the simulated device on a
 # pseudo-terminal mapped to COM1; the device checks the image byte for byte.
-#   ui-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe DRIVER.exe LENGTH [no-device|command-line]
+#   ui-run.sh WINE_RUN PREFIX DEVICE PACK PROGRAM.exe DRIVER.exe LENGTH [no-device|command-line|names]
 # The device's pseudo-terminal is COM12, and the program is told COM1=COM12.
 # With no-device, none of COM1 to COM4 can be opened and no device runs.
+# With names, three images of LENGTH, LENGTH + 1 and LENGTH + 2 bytes, in
+# folders and under names in Greek, Japanese and accented Latin, are typed
+# into the file dialog and programmed in turn (a missing one first, whose box
+# must name it); the last run is the keyboard's (see the driver).
 # With command-line, the program is started with help, version and wrong
 # arguments: each gets its box and exit status. Wine hands each argument on
 # quoted by the system's rules, so the box must show it as given, spaces,
-# backslashes and quotes included.
+# backslashes, quotes and letters of any script included.
 # With TARNWICK_SCREENSHOT=FILE.png a picture of the screen is taken while the
 # success box shows.
 set -euo pipefail
@@ -29,6 +33,8 @@ trap cleanup EXIT
 start_display
 
 if [[ $mode == command-line ]]; then
+  # Wine reads the arguments in the locale's character set.
+  export LC_ALL=C.UTF-8
   app=$(basename "$program" .exe)
   # The version is the project's: as the caller gives it, or as the Linux
   # build's tarnwick-pack tells it.
@@ -40,7 +46,8 @@ if [[ $mode == command-line ]]; then
               "--version|0|tarnwick $version" 'COM5=COM12|2|usage: tarnwick' 'COM1=/dev/ttyS0|2|usage: tarnwick' \
               'extra|2|usage: tarnwick' \
               'C:\dir with space\|2|bad port mapping "C:\dir with space\"' \
-              'COM2="COM6"|2|bad port mapping "COM2="COM6""'; do
+              'COM2="COM6"|2|bad port mapping "COM2="COM6""' \
+              'COM1=Εικόνα|2|bad port mapping "COM1=Εικόνα"'; do
     IFS='|' read -r argument expected text <<<"$each"
     "$wine_run" "$prefix" "$program" "$argument" &
     program_pid=$!
@@ -54,15 +61,41 @@ if [[ $mode == command-line ]]; then
   exit "$failed"
 fi
 
-head -c "$length" /dev/urandom > "$work/image.bin"
-"$pack" "$work/image.bin" "$work/IMAGE.UPL"
+images=$(windows_path "$work/IMAGE")
+lengths=$length
+driver_mode=$mode
+runs=1
+if [[ $mode == names ]]; then
+  # Wine reads the names on its command line in the locale's character set.
+  export LC_ALL=C.UTF-8
+  folders=("$work/My Images/Ελληνικά" "$work/画像" "$work/Données")
+  names=("Εικόνα" "イメージ" "Été")
+  images=$(windows_path "${folders[0]}/Λείπει")
+  lengths=-
+  for i in 0 1 2; do
+    mkdir -p "${folders[i]}"
+    head -c "$((length + i))" /dev/urandom > "$work/image$i.bin"
+    "$pack" "$work/image$i.bin" "${folders[i]}/${names[i]}.UPL"
+    images+="|$(windows_path "${folders[i]}/${names[i]}")"
+    lengths+="|$((length + i))"
+  done
+  driver_mode=keyboard
+  runs=3
+else
+  head -c "$length" /dev/urandom > "$work/image.bin"
+  "$pack" "$work/image.bin" "$work/IMAGE.UPL"
+fi
 if [[ $mode == no-device ]]; then
   # A folder: the port's open fails (a missing path would not do, as Wine then
   # falls back to a serial device of its own choosing).
   map_com_ports "COM1=$work" "COM2=$work" "COM3=$work" "COM4=$work"
 else
   mkfifo "$work/device.out"
-  "$device" --baud 0 --runs 1 --expect "$work/image.bin" > "$work/device.out" 2>&1 &
+  if [[ $mode == names ]]; then
+    "$device" --baud 0 --runs "$runs" --out "$work/received.bin" > "$work/device.out" 2>&1 &
+  else
+    "$device" --baud 0 --runs 1 --expect "$work/image.bin" > "$work/device.out" 2>&1 &
+  fi
   device_pid=$!
   exec 4<"$work/device.out"
   read -r -t 10 pty <&4 || { echo "the device printed no pseudo-terminal"; exit 1; }
@@ -87,8 +120,8 @@ if [[ -n ${TARNWICK_SCREENSHOT:-} ]] && command -v import >/dev/null; then
 fi
 status=0
 # The name is typed without its extension: the file dialog adds ".UPL".
-"$wine_run" "$prefix" "$driver" "$(windows_path "$work/IMAGE")" "$length" \
-  "$(basename "$program" .exe)" $mode | while IFS= read -r line; do
+"$wine_run" "$prefix" "$driver" "$images" "$lengths" \
+  "$(basename "$program" .exe)" $driver_mode | while IFS= read -r line; do
     echo "$line"
     if [[ $line == *"the box reports success"* ]]; then touch "$work/shot-now"; fi
   done || status=1
@@ -114,4 +147,10 @@ unmap_com_ports COM12
 [[ $status -eq 0 ]] || { echo "the driver's checks failed"; exit 1; }
 [[ $program_status -eq 0 ]] || exit 1
 [[ $device_status -eq 0 ]] || { echo "the device did not receive the image whole"; exit 1; }
+if [[ $mode == names ]]; then
+  cmp "$work/received.bin" "$work/image0.bin" && cmp "$work/received.bin.2" "$work/image1.bin" &&
+    cmp "$work/received.bin.3" "$work/image2.bin" || { echo "the device did not receive the images as loaded"; exit 1; }
+  echo "the program loaded the images by their names in three scripts and served them; the device received them whole and equal"
+  exit 0
+fi
 echo "the program served $length bytes through its window; the device received them whole and equal"
