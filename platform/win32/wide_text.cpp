@@ -34,7 +34,9 @@ bool WidenInto(const char* utf8, wchar_t* out, std::size_t size) {
   out[0] = L'\0';
   if (size > INT_MAX) size = INT_MAX;
   // -1: the terminator is converted too.
-  return ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out, static_cast<int>(size)) > 0;
+  if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out, static_cast<int>(size)) > 0) return true;
+  out[0] = L'\0';
+  return false;
 }
 
 bool NarrowInto(const wchar_t* wide, char* out, std::size_t size) {
