@@ -4,6 +4,8 @@
 // Exclusive opening (share mode 0) is not tested here: Wine does not enforce
 // it on COM ports. It is tested on Linux, where the POSIX backend's tests open
 // a port twice.
+#include "win32_serial_port.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,7 +21,7 @@
 #include "serial_devices.h"
 #include "serial_link.h"
 #include "system_error_text.h"
-#include "win32_serial_port.h"
+#include "wire_frames.h"
 // After windows.h.
 #include <setupapi.h>
 
@@ -150,6 +152,31 @@ TEST_F(PortPairTest, FramesHandedOverTogetherReachTheLineWholeAndInOrder) {
   const Bytes got = ReadAll(remote, expected.size());
   ASSERT_EQ(got.size(), expected.size());
   EXPECT_EQ(got, expected);
+}
+
+// A run cut short leaves the device's requests for it on the line, unread.
+// The next open starts clean: none of them is read, and what the device
+// sends once the port is open arrives whole.
+TEST_F(PortPairTest, WhatWaitedOnTheLineBeforeTheOpenIsNotRead) {
+  link.ClosePort();
+  Bytes stale;
+  for (int i = 0; i < 10; ++i) {
+    const Bytes request = testing::Request(3);
+    stale.insert(stale.end(), request.begin(), request.end());
+  }
+  WriteAll(remote, stale);
+  ::Sleep(500);  // across the relay, to wait at COM1 while nothing has it open
+
+  ASSERT_TRUE(link.OpenPort(kLocalEnd)) << port.LastError();
+  ASSERT_TRUE(link.ConfigurePort()) << port.LastError();
+  ::Sleep(200);
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+  const Bytes fresh = testing::Request(0);
+  WriteAll(remote, fresh);
+  ASSERT_EQ(AwaitWaiting(port, fresh.size()), fresh.size());
+  ASSERT_EQ(link.PollReceive(*state), fresh.size());
+  EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), state->rxBytes.begin()));
 }
 
 DCB ReadSettings(const char* portName) {
@@ -333,8 +360,9 @@ TEST(SerialDevicesTest, UsbAdaptersAreFoundByTheirIdsAndFollowedToAnotherComNumb
   // else the machine has), in the order of their numbers.
   std::vector<std::string> listed;
   for (const SerialDevice& device : devices) {
-    listed.push_back(device.name + (device.usb ? " usb:" + device.vendorId + ":" + device.productId + ":" + device.serial
-                                               : std::string()));
+    listed.push_back(device.name + (device.usb
+                                        ? " usb:" + device.vendorId + ":" + device.productId + ":" + device.serial
+                                        : std::string()));
   }
   const auto at = [&](const std::string& entry) { return std::find(listed.begin(), listed.end(), entry); };
   EXPECT_NE(at("COM1"), listed.end());
