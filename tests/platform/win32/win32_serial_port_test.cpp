@@ -277,6 +277,8 @@ TEST(SerialDevicesTest, MappedPortsAreListedAndPortArgumentsResolveOverThem) {
       EXPECT_EQ(device.path, "\\\\.\\COM1");
       EXPECT_FALSE(device.usb);
     }
+    // Only opening a port would tell whether it may be opened.
+    EXPECT_EQ(device.access, PortAccess::Unknown) << device.name;
   }
   EXPECT_NE(std::find(names.begin(), names.end(), kLocalEnd), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), kRemoteEnd), names.end());
@@ -370,14 +372,17 @@ TEST(SerialDevicesTest, UsbAdaptersAreFoundByTheirIdsAndFollowedToAnotherComNumb
   EXPECT_LT(at("COM2 usb:0403:6001:A50285BI"), at("COM5 usb:0403:6001:B7"));
   EXPECT_LT(at("COM5 usb:0403:6001:B7"), at("COM6 usb:1a86:7523:"));
   EXPECT_NE(at("COM6 usb:1a86:7523:"), listed.end());
-  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), [](const std::string& entry) { return entry.starts_with("COM2"); }),
-            1);
-  const auto adapter = std::find_if(devices.begin(), devices.end(),
-                                    [](const SerialDevice& device) { return device.name == "COM2"; });
+  EXPECT_EQ(
+      std::count_if(listed.begin(), listed.end(), [](const std::string& entry) { return entry.starts_with("COM2"); }),
+      1);
+  const auto adapter =
+      std::find_if(devices.begin(), devices.end(), [](const SerialDevice& device) { return device.name == "COM2"; });
   ASSERT_NE(adapter, devices.end());
   EXPECT_EQ(adapter->path, "\\\\.\\COM2");
+  EXPECT_EQ(adapter->friendlyName, "USB Serial Port (COM2)");
   EXPECT_EQ(adapter->manufacturer, "FTDI");
   EXPECT_EQ(adapter->product, "USB Serial Port");
+  EXPECT_EQ(adapter->access, PortAccess::Unknown);
 
   std::vector<PortTarget> targets;
   std::string error;
