@@ -35,7 +35,8 @@ class SerialPort {
   // Opens the port the scan knows as `portName` ("COM1", "/dev/ttyUSB0") for
   // reading and writing, exclusively and without blocking. False when it does
   // not exist, cannot be opened, or another program holds it. The port's
-  // settings as they were found are kept, and Close gives them back.
+  // settings as they were found are kept, and Close gives them back. Bytes
+  // that were waiting to be read before the open are discarded.
   virtual bool Open(const char* portName) = 0;
 
   // 4800 baud, 8 data bits, 1 stop bit, binary, parity checking off, RTS held

@@ -23,17 +23,25 @@ struct DeviceTree {
   std::function<int(const std::string& path)> accessError;
 };
 
+// Whether the user may open a device, as far as the system tells before it is opened.
+enum class PortAccess {
+  Allowed,
+  Denied,   // the device's permissions keep the user out
+  Unknown,  // only opening it would tell: Windows sets no rights on COM ports, and another program may hold one
+};
+
 struct SerialDevice {
-  std::string name;                // "ttyUSB0"; on Windows "COM3"
-  std::string path;                // "/dev/ttyUSB0"; on Windows "\\.\COM3"
-  std::vector<std::string> byId;   // stable names, full paths under /dev/serial/by-id
-  std::string driver;              // "ftdi_sio", "cdc_acm", "serial8250"; on Windows the driver's
-                                   // service ("usbser", "FTDIBUS"), else the device object
+  std::string name;               // "ttyUSB0"; on Windows "COM3"
+  std::string path;               // "/dev/ttyUSB0"; on Windows "\\.\COM3"
+  std::string friendlyName;       // on Windows the name the system shows: "USB Serial Port (COM3)"
+  std::vector<std::string> byId;  // stable names, full paths under /dev/serial/by-id
+  std::string driver;             // "ftdi_sio", "cdc_acm", "serial8250"; on Windows the driver's
+                                  // service ("usbser", "FTDIBUS"), else the device object
   bool usb = false;
   std::string vendorId, productId;  // four hex digits each
   std::string manufacturer, product, serial;
-  bool accessible = true;
-  std::string accessAdvice;        // why not, and what to do, when !accessible
+  PortAccess access = PortAccess::Allowed;
+  std::string accessAdvice;  // when Denied why, and what to do; when Unknown what may keep it closed
 };
 
 // Every serial device present: USB adapters by number, then ACM devices,
@@ -42,8 +50,8 @@ std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree);
 
 // The COM1 to COM4 mapping: the dialog's discovery with "COMn=PATH" arguments
 // applied (on Windows the names themselves). False and `error` on a bad argument.
-bool ComMapping(const DeviceTree& tree, const std::vector<std::string>& mappings,
-                std::array<std::string, 4>& devices, std::string& error);
+bool ComMapping(const DeviceTree& tree, const std::vector<std::string>& mappings, std::array<std::string, 4>& devices,
+                std::string& error);
 
 // A port to try: the name the user knows it by and what is opened.
 struct PortTarget {
@@ -69,11 +77,11 @@ enum class PortArgumentKind { ComName, ComMapping, UsbId, ById, Path, Invalid };
 
 struct PortArgument {
   PortArgumentKind kind = PortArgumentKind::Invalid;
-  std::string text;         // as given
-  unsigned comNumber = 0;   // ComName, ComMapping
-  std::string path;         // ComMapping, Path, ById
+  std::string text;                      // as given
+  unsigned comNumber = 0;                // ComName, ComMapping
+  std::string path;                      // ComMapping, Path, ById
   unsigned vendorId = 0, productId = 0;  // UsbId
-  std::string serial;       // UsbId, optional
+  std::string serial;                    // UsbId, optional
 };
 
 // "COMn" with n from 1 up, in any letter case: n; 0 when `text` is none.
@@ -93,8 +101,8 @@ enum class Absent { Error, Wait };
 
 // The ports the arguments name, in order (a usb: argument names every adapter
 // that matches). False and `error` on an argument that names no port.
-bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree,
-                  std::vector<PortTarget>& targets, std::string& error, Absent absent = Absent::Error);
+bool ResolvePorts(const std::vector<std::string>& arguments, const DeviceTree& tree, std::vector<PortTarget>& targets,
+                  std::string& error, Absent absent = Absent::Error);
 
 // `target` resolved again from its argument as the machine stands now: the
 // device its name stands for at this moment (links followed again, the USB

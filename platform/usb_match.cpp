@@ -16,6 +16,14 @@ bool SameLetters(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string Lower(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lowered;
+}
+
 bool FourHexDigits(std::string_view text) {
   return text.size() == 4 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
@@ -73,6 +81,48 @@ bool ReadUsbDeviceId(std::string_view id, UsbDeviceId& read) {
 }
 
 bool SameUsbSerial(std::string_view a, std::string_view b) { return SameLetters(a, b); }
+
+bool UsbIdentity(std::string_view instanceId, std::string_view hardwareId, std::string_view parentId,
+                 UsbDeviceId& usb) {
+  UsbDeviceId parent;
+  const bool parentIsUsb = ReadUsbDeviceId(parentId, parent);
+  if (!ReadUsbDeviceId(instanceId, usb) && !ReadUsbDeviceId(hardwareId, usb)) {
+    if (!parentIsUsb) return false;
+    usb = parent;
+    return true;
+  }
+  if (usb.serial.empty() && parentIsUsb && SameLetters(parent.vendorId, usb.vendorId) &&
+      SameLetters(parent.productId, usb.productId)) {
+    usb.serial = parent.serial;
+  }
+  return true;
+}
+
+SerialDevice DescribeComPort(const ComPortProperties& port) {
+  SerialDevice device;
+  device.name = port.portName;
+  device.path = "\\\\.\\" + port.portName;  // the form CreateFile takes for every COM port
+  device.friendlyName = port.friendlyName;
+  device.driver = port.service;
+  device.manufacturer = port.manufacturer;
+  device.product = port.busReportedName;
+  if (device.product.empty()) {
+    // "USB Serial Port (COM3)": the name without the port's.
+    device.product = port.friendlyName;
+    const std::string suffix = " (" + port.portName + ")";
+    if (device.product.ends_with(suffix)) device.product.resize(device.product.size() - suffix.size());
+  }
+  UsbDeviceId usb;
+  if (UsbIdentity(port.instanceId, port.hardwareId, port.parentId, usb)) {
+    device.usb = true;
+    device.vendorId = Lower(usb.vendorId);
+    device.productId = Lower(usb.productId);
+    device.serial = std::string(usb.serial);
+  }
+  device.access = PortAccess::Unknown;
+  device.accessAdvice = "Windows tells only when a program opens the port, and another program may hold it";
+  return device;
+}
 
 std::vector<const SerialDevice*> MatchUsb(const PortArgument& argument, const std::vector<SerialDevice>& devices) {
   std::vector<const SerialDevice*> matches;

@@ -44,8 +44,7 @@ const char* ResultEvent(JsonLine& line, double time, const RunResult& result, co
   return line.Finish();
 }
 
-const char* SummaryEvent(JsonLine& line, const PortTarget& target, double time, unsigned programmed,
-                         unsigned failed) {
+const char* SummaryEvent(JsonLine& line, const PortTarget& target, double time, unsigned programmed, unsigned failed) {
   PortFields(line, "summary", &target, time);
   line.Unsigned("programmed", programmed).Unsigned("failed", failed);
   return line.Finish();
@@ -62,6 +61,7 @@ const char* CoalescedEvent(JsonLine& line, double time, std::uint64_t events) {
 const char* DeviceEvent(JsonLine& line, const SerialDevice& device) {
   line.Clear();
   line.String("event", "device").String("path", device.path.c_str()).String("name", device.name.c_str());
+  if (!device.friendlyName.empty()) line.String("friendly_name", device.friendlyName.c_str());
   line.String("by_id", device.byId.empty() ? nullptr : device.byId.front().c_str());
   line.String("driver", device.driver.empty() ? nullptr : device.driver.c_str());
   line.Bool("usb", device.usb);
@@ -70,8 +70,13 @@ const char* DeviceEvent(JsonLine& line, const SerialDevice& device) {
     line.String("manufacturer", device.manufacturer.c_str()).String("product", device.product.c_str());
     line.String("serial", device.serial.c_str());
   }
-  line.Bool("access", device.accessible);
-  if (!device.accessible) line.String("access_advice", device.accessAdvice.c_str());
+  // true, false, or null where only opening the port would tell.
+  if (device.access == PortAccess::Unknown) {
+    line.Null("access");
+  } else {
+    line.Bool("access", device.access == PortAccess::Allowed);
+  }
+  if (device.access != PortAccess::Allowed) line.String("access_advice", device.accessAdvice.c_str());
   return line.Finish();
 }
 

@@ -71,21 +71,21 @@ std::vector<std::string> TriedPortSentences(const Lane& lane, double silentSecon
     } else if (!tried.open->opened) {
       // The port's own words name its path, which the line names already.
       std::string_view reason = tried.open->error.data();
-      if (const std::string prefix = target.path + ": "; reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
+      if (const std::string prefix = target.path + ": "; reason.starts_with(prefix))
+        reason.remove_prefix(prefix.size());
       std::snprintf(text, sizeof text, "%s: could not open it: %.*s; %s", name.c_str(), static_cast<int>(reason.size()),
-                   reason.data(), OpenAdvice(target.path, tried.open->kind).c_str());
+                    reason.data(), OpenAdvice(target.path, tried.open->kind).c_str());
     } else {
       std::snprintf(text, sizeof text,
                     "%s: opened, but no device answered in %.0f s: check that the device has power, that the "
-                   "cable is plugged in at both ends, that the device is waiting for a host (reset it), or try "
-                   "another port",
-                   name.c_str(), silentSeconds);
+                    "cable is plugged in at both ends, that the device is waiting for a host (reset it), or try "
+                    "another port",
+                    name.c_str(), silentSeconds);
     }
     lines.emplace_back(text);
   }
   return lines;
 }
-
 
 std::string DeviceDescription(const SerialDevice& device) {
   std::string text = device.path;
@@ -95,11 +95,24 @@ std::string DeviceDescription(const SerialDevice& device) {
     if (!device.serial.empty()) text += ":" + device.serial;
   }
   text += "\n";
+  if (!device.friendlyName.empty()) text += "    " + device.friendlyName + "\n";
   if (device.usb && (!device.manufacturer.empty() || !device.product.empty())) {
     text += "    " + device.manufacturer + (device.manufacturer.empty() ? "" : " ") + device.product + "\n";
   }
   for (const std::string& name : device.byId) text += "    " + name + "\n";
-  text += std::string("    ") + (device.accessible ? "you may open it" : "cannot open it: " + device.accessAdvice) + "\n";
+  switch (device.access) {
+    case PortAccess::Allowed:
+      text += "    you may open it\n";
+      break;
+    case PortAccess::Denied:
+      text += "    cannot open it: " + device.accessAdvice + "\n";
+      break;
+    case PortAccess::Unknown:
+      text += "    whether you may open it: unknown";
+      if (!device.accessAdvice.empty()) text += " (" + device.accessAdvice + ")";
+      text += "\n";
+      break;
+  }
   return text;
 }
 

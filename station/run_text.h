@@ -24,8 +24,9 @@ std::size_t ResultSentence(const RunResult& result, char* buffer, std::size_t si
 // what to check. `silentSeconds`: how long an opened port was probed.
 std::vector<std::string> TriedPortSentences(const Lane& lane, double silentSeconds);
 
-// The device's path, driver and USB IDs, then indented lines for its maker
-// and product, its stable names, and whether this user may open it.
+// The device's path, driver and USB IDs, then indented lines for the name
+// Windows shows for it, its maker and product, its stable names, and whether
+// this user may open it (or that only opening it would tell).
 std::string DeviceDescription(const SerialDevice& device);
 
 }  // namespace tarnwick::station

@@ -1,5 +1,4 @@
 #include "posix_serial_port.h"
-#include "serial_devices.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,6 +16,7 @@
 
 #include "line_settings.h"
 #include "port_holders.h"
+#include "serial_devices.h"
 
 namespace tarnwick {
 namespace {
@@ -122,6 +122,10 @@ bool PosixSerialPort::Open(const char* portName) {
     const int error = errno;
     return FailOpen(fd, Describe(path, error), KindAtOpen(error), error);
   }
+  // What waits on the line is not this run's: a run cut short leaves the
+  // device's requests to it behind, and answered now they would take the
+  // device through wrong blocks. The line starts clean, before the handshake.
+  ::tcflush(fd, TCIFLUSH);
   fd_ = fd;
   found_ = found;
   SetError({}, PortErrorKind::None, 0);

@@ -66,9 +66,7 @@ void ReadUsbAttributes(const fs::path& sysRoot, const std::string& name, SerialD
   }
 }
 
-int OperatingSystemAccess(const std::string& path) {
-  return ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-}
+int OperatingSystemAccess(const std::string& path) { return ::access(path.c_str(), R_OK | W_OK) == 0 ? 0 : errno; }
 
 void Describe(PortTarget& target, const std::vector<SerialDevice>& devices, const DeviceTree& tree) {
   const fs::path resolved = Canonical(target.path);
@@ -142,7 +140,8 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
       return false;
     case PortArgumentKind::ComName:
       if (parsed.comNumber > discovered.devices.size()) {
-        error = "\"" + Printable(argument) + "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
+        error = "\"" + Printable(argument) +
+                "\": only COM1 to COM4 stand for ports here; name the device instead (a path, "
                 "a /dev/serial/by-id name or usb:VID:PID)";
         return false;
       }
@@ -195,10 +194,10 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
         match.follow = device->path;
         // Each of several adapters is its own port from now on: by its serial
         // number, else its stable name, else its node.
-        match.argument = matches.size() == 1         ? argument
+        match.argument = matches.size() == 1             ? argument
                          : !UsbArgument(*device).empty() ? UsbArgument(*device)
-                         : !device->byId.empty()        ? device->byId.front()
-                                                        : device->path;
+                         : !device->byId.empty()         ? device->byId.front()
+                                                         : device->path;
         Describe(match, devices, tree);
         out.push_back(std::move(match));
       }
@@ -217,7 +216,6 @@ bool ResolveArgument(const std::string& argument, const DeviceTree& tree, const 
 }
 
 }  // namespace
-
 
 std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree) {
   std::vector<std::string> names = NumberedDevices(tree.devRoot, "ttyUSB");
@@ -246,8 +244,8 @@ std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree) {
     }
     ReadUsbAttributes(tree.sysRoot, name, device);
     const int denied = tree.accessError ? tree.accessError(device.path) : OperatingSystemAccess(device.path);
-    device.accessible = denied == 0;
-    if (!device.accessible) {
+    device.access = denied == 0 ? PortAccess::Allowed : PortAccess::Denied;
+    if (denied != 0) {
       device.accessAdvice = std::strerror(denied);
       const std::string advice = PermissionAdvice(device.path, denied);
       if (!advice.empty()) device.accessAdvice += ": " + advice;
@@ -342,7 +340,8 @@ std::string OpenAdvice(const std::string& path, const PortError& error) {
       if (error.holderPid != 0) {
         const std::string name =
             error.holderName != nullptr && *error.holderName != '\0' ? error.holderName : "the program";
-        return "close " + name + " (pid " + std::to_string(error.holderPid) + "), which holds it, or choose another port";
+        return "close " + name + " (pid " + std::to_string(error.holderPid) +
+               "), which holds it, or choose another port";
       }
       return "close the program that holds it, or choose another port";
     case PortErrorKind::NotATerminal:

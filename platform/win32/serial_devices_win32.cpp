@@ -32,13 +32,8 @@ const DEVPROPKEY kBusReportedDeviceDesc = {
 constexpr std::size_t kIdChars = 3 * MAX_DEVICE_ID_LEN + 1;  // a device ID in UTF-8
 constexpr std::size_t kNameChars = 64;
 
-// "\\.\COMn": the form CreateFile takes for every COM port.
-std::string DevicePath(const std::string& comName) { return "\\\\.\\" + comName; }
-
 // A COM name without the "\\.\" a device path puts before it.
-std::string_view ComNameOf(std::string_view path) {
-  return path.starts_with("\\\\.\\") ? path.substr(4) : path;
-}
+std::string_view ComNameOf(std::string_view path) { return path.starts_with("\\\\.\\") ? path.substr(4) : path; }
 
 // `text` in UTF-8 into `out`, cut to fit; empty on failure.
 void Utf8(const wchar_t* text, char* out, std::size_t size) {
@@ -54,14 +49,6 @@ std::string Utf8(const wchar_t* text) {
   ::WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), length, nullptr, nullptr);
   converted.pop_back();  // the terminating zero
   return converted;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lowered(text);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
 }
 
 // The IDs of one device, in UTF-8: its instance ID, its first hardware ID,
@@ -92,23 +79,6 @@ void ReadIds(HDEVINFO set, SP_DEVINFO_DATA& data, DeviceIds& ids) {
     text[MAX_DEVICE_ID_LEN] = L'\0';
     Utf8(text, ids.parent, sizeof ids.parent);
   }
-}
-
-// The USB adapter behind a device, from its own IDs, the serial number from
-// its parent where its own IDs hold none; false when it is no USB adapter.
-bool UsbIdentity(const DeviceIds& ids, UsbDeviceId& usb) {
-  UsbDeviceId parent;
-  const bool parentIsUsb = ReadUsbDeviceId(ids.parent, parent);
-  if (!ReadUsbDeviceId(ids.instance, usb) && !ReadUsbDeviceId(ids.hardware, usb)) {
-    if (!parentIsUsb) return false;
-    usb = parent;
-    return true;
-  }
-  if (usb.serial.empty() && parentIsUsb && SameUsbSerial(parent.vendorId, usb.vendorId) &&
-      SameUsbSerial(parent.productId, usb.productId)) {
-    usb.serial = parent.serial;
-  }
-  return true;
 }
 
 // Calls visit(set, data, portName) for each COM port SetupAPI reports, the
@@ -170,28 +140,18 @@ std::string BusReportedName(HDEVINFO set, SP_DEVINFO_DATA& data) {
 bool SameName(std::string_view a, std::string_view b) { return SameUsbSerial(ComNameOf(a), ComNameOf(b)); }
 
 SerialDevice DescribeDevice(HDEVINFO set, SP_DEVINFO_DATA& data, const char* portName) {
-  SerialDevice device;
-  device.name = portName;
-  device.path = DevicePath(device.name);
-  device.driver = Property(set, data, SPDRP_SERVICE);  // "usbser", "FTDIBUS", "Serial"...
-  device.manufacturer = Property(set, data, SPDRP_MFG);
-  device.product = BusReportedName(set, data);
-  if (device.product.empty()) {
-    // "USB Serial Port (COM3)": the name without the port's.
-    device.product = Property(set, data, SPDRP_FRIENDLYNAME);
-    const std::string suffix = " (" + device.name + ")";
-    if (device.product.ends_with(suffix)) device.product.resize(device.product.size() - suffix.size());
-  }
+  ComPortProperties port;
+  port.portName = portName;
+  port.friendlyName = Property(set, data, SPDRP_FRIENDLYNAME);
+  port.service = Property(set, data, SPDRP_SERVICE);  // "usbser", "FTDIBUS", "Serial"...
+  port.manufacturer = Property(set, data, SPDRP_MFG);
+  port.busReportedName = BusReportedName(set, data);
   DeviceIds ids;
   ReadIds(set, data, ids);
-  UsbDeviceId usb;
-  if (UsbIdentity(ids, usb)) {
-    device.usb = true;
-    device.vendorId = Lower(usb.vendorId);
-    device.productId = Lower(usb.productId);
-    device.serial = std::string(usb.serial);
-  }
-  return device;
+  port.instanceId = ids.instance;
+  port.hardwareId = ids.hardware;
+  port.parentId = ids.parent;
+  return DescribeComPort(port);
 }
 
 // The ports the registry's SERIALCOMM list names, with the device object each is.
@@ -217,11 +177,10 @@ void AddSerialComm(std::vector<SerialDevice>& devices) {
       if (known->driver.empty()) known->driver = Utf8(valueName);
       continue;
     }
-    SerialDevice device;
-    device.name = std::move(name);
-    device.path = DevicePath(device.name);
-    device.driver = Utf8(valueName);  // the device object, such as \Device\Serial0
-    devices.push_back(std::move(device));
+    ComPortProperties port;
+    port.portName = std::move(name);
+    port.service = Utf8(valueName);  // the device object, such as \Device\Serial0
+    devices.push_back(DescribeComPort(port));
   }
   ::RegCloseKey(key);
 }
@@ -270,8 +229,9 @@ bool ResolveArgument(const std::string& argument, const std::vector<SerialDevice
         match.path = device->name;
         // Each of several adapters is its own port from now on: by its serial
         // number, else by its COM name.
-        match.argument = matches.size() == 1 ? argument : !UsbArgument(*device).empty() ? UsbArgument(*device)
-                                                                                        : device->name;
+        match.argument = matches.size() == 1             ? argument
+                         : !UsbArgument(*device).empty() ? UsbArgument(*device)
+                                                         : device->name;
         match.usbSerial = device->serial;
         out.push_back(std::move(match));
       }
@@ -364,7 +324,7 @@ bool StillNamed(const PortTarget& target) {
     if (!SameName(portName, target.path)) return true;
     ReadIds(set, data, ids);
     UsbDeviceId usb;
-    still = UsbIdentity(ids, usb) && SameUsbSerial(usb.serial, target.usbSerial);
+    still = UsbIdentity(ids.instance, ids.hardware, ids.parent, usb) && SameUsbSerial(usb.serial, target.usbSerial);
     return false;
   });
   return still;
@@ -382,7 +342,8 @@ std::string OpenAdvice(const std::string&, const PortError& error) {
       if (error.holderPid != 0) {
         const std::string name =
             error.holderName != nullptr && *error.holderName != '\0' ? error.holderName : "the program";
-        return "close " + name + " (pid " + std::to_string(error.holderPid) + "), which holds it, or choose another port";
+        return "close " + name + " (pid " + std::to_string(error.holderPid) +
+               "), which holds it, or choose another port";
       }
       return "close the program that holds it, or choose another port";
     case PortErrorKind::PermissionDenied:

@@ -101,6 +101,10 @@ bool Win32SerialPort::Open(const char* portName) {
     return false;
   }
   readDone_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // What waits on the line is not this run's: a run cut short leaves the
+  // device's requests to it behind, and answered now they would take the
+  // device through wrong blocks. The line starts clean, before the handshake.
+  ::PurgeComm(handle_, PURGE_RXCLEAR);
   return true;
 }
 
@@ -147,8 +151,8 @@ std::ptrdiff_t Win32SerialPort::Write(const std::uint8_t* data, std::size_t leng
   if (!IsOpen() || failed_) return -1;
   if (length == 0) return 0;
   ReapWrites();
-  const auto free = std::find_if(writeSlots_.begin(), writeSlots_.end(),
-                                 [](const WriteSlot& slot) { return !slot.busy; });
+  const auto free =
+      std::find_if(writeSlots_.begin(), writeSlots_.end(), [](const WriteSlot& slot) { return !slot.busy; });
   if (free == writeSlots_.end()) return 0;  // the caller keeps the bytes until a slot frees
 
   const std::size_t taken = std::min(length, kWriteSlotSize);

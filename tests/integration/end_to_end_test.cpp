@@ -10,7 +10,9 @@
 #include "device_process.h"
 #include "engine_fakes.h"
 #include "posix_serial_port.h"
+#include "pty_pair.h"
 #include "run_machine.h"
+#include "simulated_device.h"
 #include "temp_dir.h"
 
 namespace tarnwick {
@@ -51,8 +53,7 @@ class EndToEndTest : public ::testing::Test {
       std::this_thread::sleep_until(next);
       if (window.timerRunning) engine->OnTimer();
     }
-    return window.messages.size() > messagesBefore &&
-           window.messages.back().text == kTextSucceeded;
+    return window.messages.size() > messagesBefore && window.messages.back().text == kTextSucceeded;
   }
 
   TempDir dir;
@@ -108,6 +109,57 @@ TEST_F(EndToEndTest, DeviceReportsAMismatchWhenTheImageDiffers) {
   engine->state().imageData[517] ^= 0x01;  // what the host sends differs by one bit
   ASSERT_TRUE(Run(2ms, 60s));
   EXPECT_NE(device->WaitForExit(10s), 0);
+}
+
+// A run cut short leaves the device asking for its block again and again,
+// and its requests wait on the line for the next host. The next run starts
+// clean and programs the image whole: answered, those requests would have
+// had the device take wrong blocks until it gave up on its first.
+TEST(EndToEndStaleLineTest, RunAfterOneCutShortIgnoresTheRequestsLeftOnTheLine) {
+  testing::PtyPair pty;
+  ASSERT_TRUE(pty.ok() && pty.HoldSerialEnd()) << "no pseudo-terminal";
+  Bytes stale;
+  for (int i = 0; i < device::kDefaultTriesPerBlock + 2; ++i) {
+    const Bytes request = testing::Request(3);
+    stale.insert(stale.end(), request.begin(), request.end());
+  }
+  pty.DeviceSends(stale);
+  ASSERT_TRUE(testing::PtyPair::WaitUntil([&] { return pty.WaitingAtSerialEnd() == stale.size(); }));
+
+  // The device as tarnwick-device serves it, driven here on the master side.
+  device::SimulatedDevice simulated(device::DeviceSettings{});
+  const auto start = std::chrono::steady_clock::now();
+  const auto serveDevice = [&] {
+    const auto now = std::chrono::duration_cast<device::LineTime>(std::chrono::steady_clock::now() - start);
+    const Bytes received = pty.DeviceReceives();
+    simulated.Receive(received.data(), received.size(), now);
+    simulated.Advance(now);
+    for (const auto& frame : simulated.TakeFrames()) pty.DeviceSends(frame);
+  };
+
+  const Bytes image = testing::RandomBytes(1000, 25);
+  PortMap map;
+  map.devices = {pty.slavePath(), "", "", ""};
+  PosixSerialPort port(map);
+  RecordingWindow window;
+  PosixImageFile imageFile;
+  ProgrammerEngine engine(port, window, imageFile);
+  engine.OnInitDialog();
+  std::copy(image.begin(), image.end(), engine.state().imageData.begin());
+  engine.state().imageLength = static_cast<std::uint32_t>(image.size());
+  engine.OnProgram();
+  for (const auto end = start + 30s; window.messages.empty() && std::chrono::steady_clock::now() < end;) {
+    std::this_thread::sleep_for(2ms);
+    serveDevice();
+    if (window.timerRunning) engine.OnTimer();
+  }
+  ASSERT_FALSE(window.messages.empty()) << "status: " << window.status;
+  EXPECT_EQ(window.messages.back().text, kTextSucceeded) << "status: " << window.status;
+  const auto runs = simulated.TakeFinishedRuns();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(runs[0].whole) << runs[0].failure;
+  EXPECT_EQ(runs[0].badFrames, 0u);
+  EXPECT_EQ(runs[0].image, image);
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "event_json.h"
 #include "json_line.h"
 #include "json_lines.h"
 #include "lane_port.h"
+#include "run_text.h"
 #include "sha256.h"
 #include "temp_dir.h"
 
@@ -80,12 +82,12 @@ TEST(JsonLine, FieldsNestingAndEscapes) {
 // sequence reads as U+FFFD, and <key>_hex carries the exact bytes.
 TEST(JsonLine, StringsAreValidUtf8AndKeepTheirBytes) {
   const std::vector<std::string> valid = {
-      "caf\xC3\xA9",              // 2 bytes
+      "caf\xC3\xA9",                // 2 bytes
       "\xE2\x82\xAC \xEF\xBF\xBD",  // 3 bytes, U+FFFD itself
-      "\xED\x9F\xBF",              // U+D7FF, just below the surrogates
-      "\xF0\x9F\x94\x8C",          // 4 bytes
-      "\xF4\x8F\xBF\xBF",          // U+10FFFF
-      "\xE2\x80\xA8",              // U+2028
+      "\xED\x9F\xBF",               // U+D7FF, just below the surrogates
+      "\xF0\x9F\x94\x8C",           // 4 bytes
+      "\xF4\x8F\xBF\xBF",           // U+10FFFF
+      "\xE2\x80\xA8",               // U+2028
   };
   for (const std::string& text : valid) {
     JsonLine line;
@@ -103,14 +105,14 @@ TEST(JsonLine, StringsAreValidUtf8AndKeepTheirBytes) {
   const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   const std::vector<Case> invalid = {
       {"/tmp/\xFF.UPL", "/tmp/" + r + ".UPL"},
-      {"\xC0\xAF", r + r},                   // overlong '/'
+      {"\xC0\xAF", r + r},                  // overlong '/'
       {"\xE0\x80\xAF", r + r + r},          // overlong, 3 bytes
-      {"\xF0\x80\x80\xAF", r + r + r + r}, // overlong, 4 bytes
+      {"\xF0\x80\x80\xAF", r + r + r + r},  // overlong, 4 bytes
       {"\xED\xA0\x80x", r + r + r + "x"},   // a surrogate, U+D800
-      {"\xF4\x90\x80\x80", r + r + r + r}, // above U+10FFFF
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
       {"\xF5\x80", r + r},
-      {"a\x80", "a" + r},                     // stray continuation
-      {"\xE2\x82", r + r},                   // cut short at the end
+      {"a\x80", "a" + r},   // stray continuation
+      {"\xE2\x82", r + r},  // cut short at the end
       {"\xE2\x82x\xC3\xA9", r + r + "x\xC3\xA9"},
       {"\x01\xFF", "\x01" + r},
   };
@@ -162,9 +164,7 @@ class ScriptedPort : public SerialPort {
     return name == std::string("good");
   }
   bool Configure() override { return configurable; }
-  std::ptrdiff_t Write(const std::uint8_t*, std::size_t length) override {
-    return static_cast<std::ptrdiff_t>(length);
-  }
+  std::ptrdiff_t Write(const std::uint8_t*, std::size_t length) override { return static_cast<std::ptrdiff_t>(length); }
   std::size_t BytesWaiting() override { return 2; }
   std::size_t Read(std::uint8_t* out, std::size_t count) override {
     out[0] = 0x33;
@@ -177,6 +177,76 @@ class ScriptedPort : public SerialPort {
   std::string opened;
   bool configurable = true;
 };
+
+// "ports" for a Windows USB adapter, whose access only opening it would
+// tell, and for Linux devices the user may and may not open.
+TEST(PortsListing, TellsTheNameTheAdapterAndWhetherThePortMayBeOpened) {
+  SerialDevice windows;
+  windows.name = "COM5";
+  windows.path = "\\\\.\\COM5";
+  windows.friendlyName = "USB Serial Port (COM5)";
+  windows.driver = "FTDIBUS";
+  windows.usb = true;
+  windows.vendorId = "0403";
+  windows.productId = "6001";
+  windows.manufacturer = "FTDI";
+  windows.product = "FT232R USB UART";
+  windows.serial = "A50285BI";
+  windows.access = PortAccess::Unknown;
+  windows.accessAdvice = "another program may hold it";
+  SerialDevice allowed;
+  allowed.name = "ttyUSB0";
+  allowed.path = "/dev/ttyUSB0";
+  allowed.byId = {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"};
+  allowed.driver = "ftdi_sio";
+  allowed.usb = true;
+  allowed.vendorId = "0403";
+  allowed.productId = "6001";
+  allowed.manufacturer = "FTDI";
+  allowed.product = "FT232R USB UART";
+  allowed.serial = "A50285BI";
+  SerialDevice denied;
+  denied.name = "ttyS0";
+  denied.path = "/dev/ttyS0";
+  denied.driver = "serial8250";
+  denied.access = PortAccess::Denied;
+  denied.accessAdvice = "Permission denied: join the group \"dialout\"";
+
+  EXPECT_EQ(DeviceDescription(windows),
+            "\\\\.\\COM5  driver FTDIBUS  usb:0403:6001:A50285BI\n"
+            "    USB Serial Port (COM5)\n"
+            "    FTDI FT232R USB UART\n"
+            "    whether you may open it: unknown (another program may hold it)\n");
+  EXPECT_EQ(DeviceDescription(allowed),
+            "/dev/ttyUSB0  driver ftdi_sio  usb:0403:6001:A50285BI\n"
+            "    FTDI FT232R USB UART\n"
+            "    /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
+            "    you may open it\n");
+  EXPECT_EQ(DeviceDescription(denied),
+            "/dev/ttyS0  driver serial8250\n"
+            "    cannot open it: Permission denied: join the group \"dialout\"\n");
+
+  JsonLine line;
+  const auto json = [&](const SerialDevice& device) {
+    const std::string text = DeviceEvent(line, device);
+    return testing::ParseJson(text.substr(0, text.size() - 1));
+  };
+  const auto windowsJson = json(windows);
+  EXPECT_EQ(windowsJson.at("friendly_name"), "USB Serial Port (COM5)");
+  EXPECT_EQ(windowsJson.at("usb"), true);
+  EXPECT_EQ(windowsJson.at("vendor_id"), "0403");
+  EXPECT_EQ(windowsJson.at("serial"), "A50285BI");
+  EXPECT_EQ(windowsJson.at("access"), nullptr);
+  EXPECT_EQ(windowsJson.at("access_advice"), "another program may hold it");
+  const auto allowedJson = json(allowed);
+  EXPECT_FALSE(allowedJson.contains("friendly_name"));
+  EXPECT_EQ(allowedJson.at("access"), true);
+  EXPECT_FALSE(allowedJson.contains("access_advice"));
+  const auto deniedJson = json(denied);
+  EXPECT_EQ(deniedJson.at("usb"), false);
+  EXPECT_EQ(deniedJson.at("access"), false);
+  EXPECT_EQ(deniedJson.at("access_advice"), "Permission denied: join the group \"dialout\"");
+}
 
 struct OpenGate final : WriteGate {
   bool open = true;

@@ -4,27 +4,26 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/prctl.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <string>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,6 +33,7 @@
 #include "pty_pair.h"
 #include "serial_devices.h"
 #include "serial_link.h"
+#include "wire_frames.h"
 
 namespace tarnwick {
 namespace {
@@ -81,9 +81,7 @@ std::vector<std::uint8_t> Counting(std::size_t count, std::size_t first = 0) {
 
 class PosixLinkTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(pty.ok()) << "no pseudo-terminal: " << std::strerror(errno);
-  }
+  void SetUp() override { ASSERT_TRUE(pty.ok()) << "no pseudo-terminal: " << std::strerror(errno); }
   void OpenAndConfigure() {
     ASSERT_TRUE(link.OpenPort("COM1")) << port.LastError();
     ASSERT_TRUE(link.ConfigurePort()) << port.LastError();
@@ -141,6 +139,30 @@ TEST_F(PosixLinkTest, NothingWaitingMeansNoRead) {
   EXPECT_EQ(watched.reads, 1);
 }
 
+// A run cut short leaves the device's requests for it on the line, unread.
+// The next open starts clean: none of them is read, and what the device
+// sends once the port is open arrives whole.
+TEST_F(PosixLinkTest, WhatWaitedOnTheLineBeforeTheOpenIsNotRead) {
+  ASSERT_TRUE(pty.HoldSerialEnd()) << std::strerror(errno);
+  testing::Bytes stale;
+  for (int i = 0; i < 10; ++i) {
+    const testing::Bytes request = testing::Request(3);
+    stale.insert(stale.end(), request.begin(), request.end());
+  }
+  pty.DeviceSends(stale);
+  ASSERT_TRUE(PtyPair::WaitUntil([&] { return pty.WaitingAtSerialEnd() == stale.size(); }))
+      << pty.WaitingAtSerialEnd() << " of " << stale.size() << " bytes wait on the line";
+
+  OpenAndConfigure();
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+  const testing::Bytes fresh = testing::Request(0);
+  pty.DeviceSends(fresh);
+  WaitForWaiting(fresh.size());
+  ASSERT_EQ(link.PollReceive(*state), fresh.size());
+  EXPECT_EQ(Received(static_cast<std::uint32_t>(fresh.size())), fresh);
+}
+
 // A slave descriptor of the test's own, to set and read back the terminal's
 // settings around the port under test.
 class SlaveSide {
@@ -157,7 +179,9 @@ class SlaveSide {
     EXPECT_EQ(::tcgetattr(fd_, &settings), 0) << std::strerror(errno);
     return settings;
   }
-  void Apply(const termios& settings) const { EXPECT_EQ(::tcsetattr(fd_, TCSANOW, &settings), 0) << std::strerror(errno); }
+  void Apply(const termios& settings) const {
+    EXPECT_EQ(::tcsetattr(fd_, TCSANOW, &settings), 0) << std::strerror(errno);
+  }
   bool Exclusive() const {
     int exclusive = -1;
     EXPECT_EQ(::ioctl(fd_, TIOCGEXCL, &exclusive), 0) << std::strerror(errno);
@@ -356,7 +380,8 @@ TEST(PosixSerialPortConfigure, SettingsRefusedAfterTheyWereReadFailConfigure) {
   ::close(result[1]);
   std::string report;
   char chunk[256];
-  for (ssize_t got; (got = ::read(result[0], chunk, sizeof chunk)) > 0;) report.append(chunk, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = ::read(result[0], chunk, sizeof chunk)) > 0;)
+    report.append(chunk, static_cast<std::size_t>(got));
   ::close(result[0]);
   int status = 0;
   ASSERT_EQ(::waitpid(leader, &status, 0), leader);
@@ -368,8 +393,8 @@ TEST_F(PosixLinkTest, HandshakeIsTheSame14BytesEveryTime) {
   OpenAndConfigure();
   link.SendHandshake();
   link.SendHandshake();
-  const std::vector<std::uint8_t> handshake = {0xCC, 0xDD, 0x80, 0x08, 'q', 'l', 'u', 'm',
-                                               't',  'r',  'a',  'v',  0x00, 0x04};
+  const std::vector<std::uint8_t> handshake = {0xCC, 0xDD, 0x80, 0x08, 'q', 'l',  'u',
+                                               'm',  't',  'r',  'a',  'v', 0x00, 0x04};
   auto twice = handshake;
   twice.insert(twice.end(), handshake.begin(), handshake.end());
   EXPECT_EQ(pty.DeviceReceivesAtLeast(twice.size()), twice);
@@ -437,7 +462,8 @@ TEST_F(PosixLinkTest, FarEndClosingFailsThePortForGood) {
   OpenAndConfigure();
   // Some bytes still queued in the link when the far end goes.
   const auto block = Counting(133);
-  for (int i = 0; i < 1000 && link.PendingBytes() == 0; ++i) link.SendFrame(WriteChannel::Block, block.data(), block.size());
+  for (int i = 0; i < 1000 && link.PendingBytes() == 0; ++i)
+    link.SendFrame(WriteChannel::Block, block.data(), block.size());
   ASSERT_GT(link.PendingBytes(), 0u);
   pty.DeviceSends({1, 2, 3});
   pty.CloseMaster();
@@ -566,8 +592,8 @@ TEST_F(PosixLinkTest, PortThatAnotherProcessHoldsWithoutALockFailsToOpen) {
   EXPECT_EQ(error.kind, PortErrorKind::InUse);
   EXPECT_EQ(error.holderPid, child);
   EXPECT_STREQ(error.holderName, "rival-terminal");
-  EXPECT_EQ(OpenAdvice(pty.slavePath(), error).rfind(
-                "close rival-terminal (pid " + std::to_string(child) + "), which holds it", 0),
+  EXPECT_EQ(OpenAdvice(pty.slavePath(), error)
+                .rfind("close rival-terminal (pid " + std::to_string(child) + "), which holds it", 0),
             0u)
       << OpenAdvice(pty.slavePath(), error);
   ::close(release[1]);
@@ -646,8 +672,8 @@ void ExpectError(const PosixSerialPort& port, PortErrorKind kind, long code) {
 }
 
 TEST(PosixSerialPortOpen, NameWithNoTerminalBehindItFails) {
-  const std::string file = (std::filesystem::temp_directory_path() /
-                            ("tarnwick-plain-" + std::to_string(::getpid()))).string();
+  const std::string file =
+      (std::filesystem::temp_directory_path() / ("tarnwick-plain-" + std::to_string(::getpid()))).string();
   std::ofstream(file) << "not a terminal\n";
   PortMap map;
   map.devices = {"/nonexistent/ttyUSB9", "", "/dev/null", "/"};
@@ -690,9 +716,8 @@ TEST_F(PosixLinkTest, PortThisUserMayNotOpenIsAPermissionError) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     ::close(report[0]);
-    const bool dropped = ::geteuid() == 0 ? ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
-                                                 ::setuid(65534) == 0
-                                           : ::chmod(pty.slavePath().c_str(), 0) == 0;
+    const bool dropped = ::geteuid() == 0 ? ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0
+                                          : ::chmod(pty.slavePath().c_str(), 0) == 0;
     std::string text = "could not give up the right to open the terminal";
     if (dropped) {
       PosixSerialPort denied(MapCom1To(pty.slavePath()));

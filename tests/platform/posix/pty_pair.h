@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,7 +25,10 @@ class PtyPair {
     if (name != nullptr) slavePath_ = name;
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   }
-  ~PtyPair() { CloseMaster(); }
+  ~PtyPair() {
+    CloseMaster();
+    if (held_ >= 0) ::close(held_);
+  }
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
@@ -64,6 +69,23 @@ class PtyPair {
     return bytes;
   }
 
+  // Holds the serial end open and raw, as the device's side of a line does
+  // between two hosts: what the device sends then waits there byte for byte,
+  // unread, for whoever opens the port next.
+  bool HoldSerialEnd() {
+    held_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios raw{};
+    if (held_ < 0 || ::tcgetattr(held_, &raw) != 0) return false;
+    ::cfmakeraw(&raw);
+    return ::tcsetattr(held_, TCSANOW, &raw) == 0;
+  }
+
+  // Bytes waiting unread at the serial end (it must be held).
+  std::size_t WaitingAtSerialEnd() const {
+    int waiting = 0;
+    return held_ >= 0 && ::ioctl(held_, FIONREAD, &waiting) == 0 ? static_cast<std::size_t>(waiting) : 0;
+  }
+
   void CloseMaster() {
     if (master_ >= 0) ::close(master_);
     master_ = -1;
@@ -82,6 +104,7 @@ class PtyPair {
 
  private:
   int master_ = -1;
+  int held_ = -1;  // the serial end, where HoldSerialEnd holds it
   std::string slavePath_;
 };
 

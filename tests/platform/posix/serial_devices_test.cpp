@@ -1,20 +1,21 @@
 // The machine's serial devices on a fake /dev and sysfs, and what the PORT
 // arguments stand for there.
+#include "serial_devices.h"
+
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <grp.h>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "fake_machine.h"
 #include "permission_hint.h"
-#include "serial_devices.h"
 
 namespace tarnwick {
 namespace {
@@ -85,7 +86,7 @@ TEST(SerialDevices, ListsAdaptersWithTheirUsbAttributesAndStableNames) {
   EXPECT_EQ(devices[2].driver, "cdc_acm");
   EXPECT_FALSE(devices[3].usb);
   EXPECT_TRUE(devices[3].byId.empty());
-  for (const auto& device : devices) EXPECT_TRUE(device.accessible) << device.name;
+  for (const auto& device : devices) EXPECT_EQ(device.access, PortAccess::Allowed) << device.name;
 }
 
 TEST(SerialDevices, PermissionDeniedNamesTheOwningGroup) {
@@ -93,12 +94,11 @@ TEST(SerialDevices, PermissionDeniedNamesTheOwningGroup) {
   machine.AddUsbAdapter(Adapter("ttyUSB0", "X0"), 1);
   machine.AddUsbAdapter(Adapter("ttyUSB1", "X1"), 2);
   const std::string denied = machine.Path("ttyUSB1");
-  DeviceTree tree{machine.dev(), machine.sys(),
-                  [&](const std::string& path) { return path == denied ? EACCES : 0; }};
+  DeviceTree tree{machine.dev(), machine.sys(), [&](const std::string& path) { return path == denied ? EACCES : 0; }};
   const auto devices = ListSerialDevices(tree);
   ASSERT_EQ(devices.size(), 2u);
-  EXPECT_TRUE(devices[0].accessible);
-  EXPECT_FALSE(devices[1].accessible);
+  EXPECT_EQ(devices[0].access, PortAccess::Allowed);
+  EXPECT_EQ(devices[1].access, PortAccess::Denied);
   struct stat info {};
   ASSERT_EQ(::stat(denied.c_str(), &info), 0);
   const group* owner = ::getgrgid(info.st_gid);

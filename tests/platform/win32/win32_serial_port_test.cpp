@@ -4,6 +4,8 @@
 // Exclusive opening (share mode 0) is not tested here: Wine does not enforce
 // it on COM ports. It is tested on Linux, where the POSIX backend's tests open
 // a port twice.
+#include "win32_serial_port.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,7 +21,7 @@
 #include "serial_devices.h"
 #include "serial_link.h"
 #include "system_error_text.h"
-#include "win32_serial_port.h"
+#include "wire_frames.h"
 // After windows.h.
 #include <setupapi.h>
 
@@ -152,6 +154,31 @@ TEST_F(PortPairTest, FramesHandedOverTogetherReachTheLineWholeAndInOrder) {
   EXPECT_EQ(got, expected);
 }
 
+// A run cut short leaves the device's requests for it on the line, unread.
+// The next open starts clean: none of them is read, and what the device
+// sends once the port is open arrives whole.
+TEST_F(PortPairTest, WhatWaitedOnTheLineBeforeTheOpenIsNotRead) {
+  link.ClosePort();
+  Bytes stale;
+  for (int i = 0; i < 10; ++i) {
+    const Bytes request = testing::Request(3);
+    stale.insert(stale.end(), request.begin(), request.end());
+  }
+  WriteAll(remote, stale);
+  ::Sleep(500);  // across the relay, to wait at COM1 while nothing has it open
+
+  ASSERT_TRUE(link.OpenPort(kLocalEnd)) << port.LastError();
+  ASSERT_TRUE(link.ConfigurePort()) << port.LastError();
+  ::Sleep(200);
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+  EXPECT_EQ(link.PollReceive(*state), 0u);
+  const Bytes fresh = testing::Request(0);
+  WriteAll(remote, fresh);
+  ASSERT_EQ(AwaitWaiting(port, fresh.size()), fresh.size());
+  ASSERT_EQ(link.PollReceive(*state), fresh.size());
+  EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), state->rxBytes.begin()));
+}
+
 DCB ReadSettings(const char* portName) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -250,6 +277,8 @@ TEST(SerialDevicesTest, MappedPortsAreListedAndPortArgumentsResolveOverThem) {
       EXPECT_EQ(device.path, "\\\\.\\COM1");
       EXPECT_FALSE(device.usb);
     }
+    // Only opening a port would tell whether it may be opened.
+    EXPECT_EQ(device.access, PortAccess::Unknown) << device.name;
   }
   EXPECT_NE(std::find(names.begin(), names.end(), kLocalEnd), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), kRemoteEnd), names.end());
@@ -333,8 +362,9 @@ TEST(SerialDevicesTest, UsbAdaptersAreFoundByTheirIdsAndFollowedToAnotherComNumb
   // else the machine has), in the order of their numbers.
   std::vector<std::string> listed;
   for (const SerialDevice& device : devices) {
-    listed.push_back(device.name + (device.usb ? " usb:" + device.vendorId + ":" + device.productId + ":" + device.serial
-                                               : std::string()));
+    listed.push_back(device.name + (device.usb
+                                        ? " usb:" + device.vendorId + ":" + device.productId + ":" + device.serial
+                                        : std::string()));
   }
   const auto at = [&](const std::string& entry) { return std::find(listed.begin(), listed.end(), entry); };
   EXPECT_NE(at("COM1"), listed.end());
@@ -342,14 +372,17 @@ TEST(SerialDevicesTest, UsbAdaptersAreFoundByTheirIdsAndFollowedToAnotherComNumb
   EXPECT_LT(at("COM2 usb:0403:6001:A50285BI"), at("COM5 usb:0403:6001:B7"));
   EXPECT_LT(at("COM5 usb:0403:6001:B7"), at("COM6 usb:1a86:7523:"));
   EXPECT_NE(at("COM6 usb:1a86:7523:"), listed.end());
-  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), [](const std::string& entry) { return entry.starts_with("COM2"); }),
-            1);
-  const auto adapter = std::find_if(devices.begin(), devices.end(),
-                                    [](const SerialDevice& device) { return device.name == "COM2"; });
+  EXPECT_EQ(
+      std::count_if(listed.begin(), listed.end(), [](const std::string& entry) { return entry.starts_with("COM2"); }),
+      1);
+  const auto adapter =
+      std::find_if(devices.begin(), devices.end(), [](const SerialDevice& device) { return device.name == "COM2"; });
   ASSERT_NE(adapter, devices.end());
   EXPECT_EQ(adapter->path, "\\\\.\\COM2");
+  EXPECT_EQ(adapter->friendlyName, "USB Serial Port (COM2)");
   EXPECT_EQ(adapter->manufacturer, "FTDI");
   EXPECT_EQ(adapter->product, "USB Serial Port");
+  EXPECT_EQ(adapter->access, PortAccess::Unknown);
 
   std::vector<PortTarget> targets;
   std::string error;

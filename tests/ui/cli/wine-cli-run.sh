@@ -71,6 +71,11 @@ run() {
   read -r -t 10 pty <&3 || { echo "the device printed no pseudo-terminal"; exit 1; }
   cat <&3 > "$work/device.log.$name" &
   map_com_ports "$name=$pty"
+  # Listed, the port is not opened: whether it may be opened stays unknown.
+  "$wine_run" "$prefix" "$cli" ports --json > "$work/ports.out.$name" 2>&1 ||
+    { cat "$work/ports.out.$name"; echo "tarnwick-cli.exe ports failed"; exit 1; }
+  grep -q "\"event\":\"device\".*\"name\":\"$name\",.*\"usb\":false,\"access\":null" "$work/ports.out.$name" ||
+    { cat "$work/ports.out.$name"; echo "ports did not list $name with its access unknown"; exit 1; }
   "$wine_run" "$prefix" "$cli" "${arguments[@]}" "$name" "$(windows_path "$image")" > "$out" 2> "$err" || status=$?
   [[ $status -eq 0 ]] || kill "$device_pid" 2>/dev/null || true
   wait "$device_pid" || device_status=$?
