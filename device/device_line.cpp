@@ -111,7 +111,7 @@ std::unique_ptr<DeviceLine> DeviceLine::OpenPseudoTerminal(std::string& error) {
     close(master);
     return nullptr;
   }
-  return std::unique_ptr<DeviceLine>(new DeviceLine(std::make_unique<System>(master, hostSide), name.data()));
+  return std::unique_ptr<DeviceLine>(new DeviceLine(std::make_unique<System>(System{master, hostSide}), name.data()));
 }
 
 std::unique_ptr<DeviceLine> DeviceLine::OpenSerialPort(const std::string& path, unsigned baud, std::string& error) {
@@ -126,7 +126,7 @@ std::unique_ptr<DeviceLine> DeviceLine::OpenSerialPort(const std::string& path, 
     return nullptr;
   }
   tcflush(fd, TCIOFLUSH);
-  return std::unique_ptr<DeviceLine>(new DeviceLine(std::make_unique<System>(fd, -1), path));
+  return std::unique_ptr<DeviceLine>(new DeviceLine(std::make_unique<System>(System{fd, -1}), path));
 }
 
 std::ptrdiff_t DeviceLine::Read(std::uint8_t* buffer, std::size_t size) {
