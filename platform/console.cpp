@@ -251,8 +251,8 @@ bool SameFile(int a, int b) {
 #ifdef _WIN32
   return ::_isatty(a) && ::_isatty(b);
 #else
-  struct stat first {
-  }, second{};
+  struct stat first{};
+  struct stat second{};
   return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino;
 #endif

@@ -15,11 +15,15 @@
 
 #include "serial_devices.h"
 #include "usb_match.h"
+#include "wide_text.h"
 #include "win32_image_file.h"
 #include "win32_serial_port.h"
 
 namespace tarnwick {
 namespace {
+
+using win32::Narrow;
+using win32::NarrowInto;
 
 // The devices that offer a COM port interface, and those of the Ports class
 // (some adapters' drivers offer no interface).
@@ -35,22 +39,6 @@ constexpr std::size_t kNameChars = 64;
 // A COM name without the "\\.\" a device path puts before it.
 std::string_view ComNameOf(std::string_view path) { return path.starts_with("\\\\.\\") ? path.substr(4) : path; }
 
-// `text` in UTF-8 into `out`, cut to fit; empty on failure.
-void Utf8(const wchar_t* text, char* out, std::size_t size) {
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out, static_cast<int>(size), nullptr, nullptr);
-  if (length <= 0) out[0] = '\0';
-  out[size - 1] = '\0';
-}
-
-std::string Utf8(const wchar_t* text) {
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string converted(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), length, nullptr, nullptr);
-  converted.pop_back();  // the terminating zero
-  return converted;
-}
-
 // The IDs of one device, in UTF-8: its instance ID, its first hardware ID,
 // and its parent's instance ID (the USB device above a driver's own bus, or
 // above one interface of a composite adapter).
@@ -64,20 +52,20 @@ void ReadIds(HDEVINFO set, SP_DEVINFO_DATA& data, DeviceIds& ids) {
   ids = DeviceIds{};
   wchar_t text[MAX_DEVICE_ID_LEN + 1] = {};
   if (::SetupDiGetDeviceInstanceIdW(set, &data, text, MAX_DEVICE_ID_LEN, nullptr)) {
-    Utf8(text, ids.instance, sizeof ids.instance);
+    NarrowInto(text, ids.instance, sizeof ids.instance);
   }
   // A list of strings; the first is the most specific.
   wchar_t hardware[MAX_DEVICE_ID_LEN + 2] = {};
   if (::SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(hardware),
                                           sizeof hardware - 2 * sizeof(wchar_t), nullptr)) {
-    Utf8(hardware, ids.hardware, sizeof ids.hardware);
+    NarrowInto(hardware, ids.hardware, sizeof ids.hardware);
   }
   DEVINST parent = 0;
   text[0] = L'\0';
   if (::CM_Get_Parent(&parent, data.DevInst, 0) == CR_SUCCESS &&
       ::CM_Get_Device_IDW(parent, text, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS) {
     text[MAX_DEVICE_ID_LEN] = L'\0';
-    Utf8(text, ids.parent, sizeof ids.parent);
+    NarrowInto(text, ids.parent, sizeof ids.parent);
   }
 }
 
@@ -105,7 +93,7 @@ void ForEachComPort(Visit&& visit) {
       ::RegCloseKey(key);
       if (status != ERROR_SUCCESS || type != REG_SZ || name[0] == L'\0') continue;
       char portName[kNameChars * 3];
-      Utf8(name, portName, sizeof portName);
+      NarrowInto(name, portName, sizeof portName);
       // The Ports class holds the printer ports too.
       if (std::string_view(portName).starts_with("LPT")) continue;
       more = visit(set, data, static_cast<const char*>(portName));
@@ -123,7 +111,7 @@ std::string Property(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property) {
       type != REG_SZ) {
     return {};
   }
-  return Utf8(text);
+  return Narrow(text);
 }
 
 std::string BusReportedName(HDEVINFO set, SP_DEVINFO_DATA& data) {
@@ -134,7 +122,7 @@ std::string BusReportedName(HDEVINFO set, SP_DEVINFO_DATA& data) {
       type != DEVPROP_TYPE_STRING) {
     return {};
   }
-  return Utf8(text);
+  return Narrow(text);
 }
 
 bool SameName(std::string_view a, std::string_view b) { return SameUsbSerial(ComNameOf(a), ComNameOf(b)); }
@@ -170,16 +158,16 @@ void AddSerialComm(std::vector<SerialDevice>& devices) {
                                         reinterpret_cast<BYTE*>(data), &dataSize);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS || type != REG_SZ || data[0] == L'\0') continue;
-    std::string name = Utf8(data);
+    std::string name = Narrow(data);
     const auto known = std::find_if(devices.begin(), devices.end(),
                                     [&](const SerialDevice& device) { return SameName(device.name, name); });
     if (known != devices.end()) {
-      if (known->driver.empty()) known->driver = Utf8(valueName);
+      if (known->driver.empty()) known->driver = Narrow(valueName);
       continue;
     }
     ComPortProperties port;
     port.portName = std::move(name);
-    port.service = Utf8(valueName);  // the device object, such as \Device\Serial0
+    port.service = Narrow(valueName);  // the device object, such as \Device\Serial0
     devices.push_back(DescribeComPort(port));
   }
   ::RegCloseKey(key);
