@@ -4,7 +4,8 @@
 # examples; man/serial-ports.h2m the notes on serial ports for the programs
 # that open them, and man/com-ports.h2m how COM1 to COM4 are found for those
 # that scan them. The pages land gzipped in the build folder's man/ and install
-# into share/man/man1.
+# into share/man/man1, each with its program's install component (cli or
+# desktop: the Debian package that holds the program holds its page).
 option(TARNWICK_MAN_PAGES "Generate the manual pages (needs help2man)" ON)
 if(NOT TARNWICK_MAN_PAGES OR CMAKE_CROSSCOMPILING)
   return()
@@ -24,12 +25,15 @@ set(man_output ${PROJECT_BINARY_DIR}/man)
 file(MAKE_DIRECTORY ${man_output})
 set(man_pages)
 
-# tarnwick_man_page(TARGET [HELP_OPTION OPTION] [SERIAL_PORTS] [COM_PORTS])
+# tarnwick_man_page(TARGET COMPONENT COMPONENT [HELP_OPTION OPTION] [SERIAL_PORTS] [COM_PORTS])
 function(tarnwick_man_page target)
   if(NOT TARGET ${target})
     return()
   endif()
-  cmake_parse_arguments(PAGE "SERIAL_PORTS;COM_PORTS" "HELP_OPTION" "" ${ARGN})
+  cmake_parse_arguments(PAGE "SERIAL_PORTS;COM_PORTS" "HELP_OPTION;COMPONENT" "" ${ARGN})
+  if(NOT PAGE_COMPONENT)
+    message(FATAL_ERROR "tarnwick_man_page(${target}): no COMPONENT")
+  endif()
   if(NOT PAGE_HELP_OPTION)
     set(PAGE_HELP_OPTION --help)
   endif()
@@ -56,12 +60,12 @@ function(tarnwick_man_page target)
     COMMENT "Writing the manual page of ${target}"
     VERBATIM)
   set(man_pages ${man_pages} ${page}.gz PARENT_SCOPE)
-  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${PAGE_COMPONENT})
 endfunction()
 
-tarnwick_man_page(tarnwick SERIAL_PORTS COM_PORTS)
-tarnwick_man_page(tarnwick-demo SERIAL_PORTS COM_PORTS)
-tarnwick_man_page(tarnwick-cli HELP_OPTION --help-all SERIAL_PORTS COM_PORTS)
-tarnwick_man_page(tarnwick-device SERIAL_PORTS)
-tarnwick_man_page(tarnwick-pack)
+tarnwick_man_page(tarnwick COMPONENT desktop SERIAL_PORTS COM_PORTS)
+tarnwick_man_page(tarnwick-demo COMPONENT desktop SERIAL_PORTS COM_PORTS)
+tarnwick_man_page(tarnwick-cli COMPONENT cli HELP_OPTION --help-all SERIAL_PORTS COM_PORTS)
+tarnwick_man_page(tarnwick-device COMPONENT cli SERIAL_PORTS)
+tarnwick_man_page(tarnwick-pack COMPONENT cli)
 add_custom_target(tarnwick_man_pages ALL DEPENDS ${man_pages})

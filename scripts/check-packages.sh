@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Checks what scripts/package.sh made in build/packages/:
-#   the Debian package: lintian finds no error, the desktop entry and the
-#   AppStream metadata validate, it holds every file it should; extracted into
-#   a scratch root, every program answers --version, tarnwick-cli programs
-#   tarnwick-device over a pseudo-terminal, and every manual page renders
-#   without a warning;
+#   the Debian packages tarnwick-cli (the programs without a display) and
+#   tarnwick (the desktop program): lintian finds no error in either, they are
+#   the only two, each holds every file it should and no file is in both,
+#   tarnwick-cli depends on nothing of Qt and tarnwick on tarnwick-cli of the
+#   same version, the desktop entry and the AppStream metadata validate;
+#   extracted into a scratch root, tarnwick-cli alone first: its programs
+#   answer --version and tarnwick-cli programs tarnwick-device over a
+#   pseudo-terminal; then with tarnwick beside it: every program answers
+#   --version and every manual page renders without a warning;
 #   the Windows archives: they hold what they should, and their programs
 #   answer --version under Wine (64-bit; the 32-bit ones only where this
 #   machine can run 32-bit programs).
@@ -15,7 +19,10 @@ scripts/ensure-deps.sh lintian desktop-file-utils appstream man-db groff-base un
 
 packages=$PWD/build/packages
 version=$(sed -n 's/^project(Tarnwick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-programs=(tarnwick tarnwick-cli tarnwick-device tarnwick-pack tarnwick-demo)
+arch=$(dpkg --print-architecture)
+cli_programs=(tarnwick-cli tarnwick-device tarnwick-pack)
+desktop_programs=(tarnwick tarnwick-demo)
+programs=("${cli_programs[@]}" "${desktop_programs[@]}")
 work=$(mktemp -d)
 device_pid=
 cleanup() {
@@ -26,49 +33,91 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 pass() { echo "ok: $*"; }
 
-deb=$packages/tarnwick_${version}_amd64.deb
-[[ -f $deb ]] || fail "$deb is missing (scripts/package.sh makes it)"
-echo "=== $(basename "$deb"): $(stat -c %s "$deb") bytes"
-dpkg-deb --field "$deb" Depends
+cli_deb=$packages/tarnwick-cli_${version}_${arch}.deb
+desktop_deb=$packages/tarnwick_${version}_${arch}.deb
+for deb in "$cli_deb" "$desktop_deb"; do
+  [[ -f $deb ]] || fail "$deb is missing (scripts/package.sh makes it)"
+  echo "=== $(basename "$deb"): $(stat -c %s "$deb") bytes"
+  echo "Depends: $(dpkg-deb --field "$deb" Depends)"
+done
+# A file installed without a component would make a third package.
+mapfile -t found < <(cd "$packages" && ls -- *.deb)
+[[ ${#found[@]} -eq 2 ]] || fail "build/packages holds ${#found[@]} Debian packages, not two: ${found[*]}"
+pass "two Debian packages, tarnwick-cli and tarnwick"
 
-# lintian: errors fail; warnings and the rest are shown. It says so when run as root.
-lintian --info --pedantic "$deb" 2>&1 | grep -v '^running with root privileges' | tee "$work/lintian.txt" || true
+# lintian, both packages at once: errors fail; warnings and the rest are
+# shown. It says so when run as root.
+lintian --info --pedantic "$cli_deb" "$desktop_deb" 2>&1 | grep -v '^running with root privileges' |
+  tee "$work/lintian.txt" || true
 grep -q '^E: ' "$work/lintian.txt" && fail "lintian reports errors"
 pass "lintian: no errors"
 
-# apt would find everything the package depends on.
-apt-get install --simulate -q "$deb" > "$work/apt.txt" 2>&1 || { cat "$work/apt.txt"; fail "apt-get cannot install it"; }
-pass "apt-get --simulate install resolves its dependencies"
-
-dpkg-deb --contents "$deb" | awk '{print $NF}' | sed 's|^\./|/|' > "$work/contents.txt"
-expected=(/usr/share/applications/tarnwick.desktop
-          /usr/share/icons/hicolor/16x16/apps/tarnwick.png /usr/share/icons/hicolor/32x32/apps/tarnwick.png
-          /usr/share/metainfo/org.tarnwick.Tarnwick.metainfo.xml
-          /usr/share/doc/tarnwick/copyright /usr/share/doc/tarnwick/changelog.gz /usr/share/doc/tarnwick/README.md)
-for program in "${programs[@]}"; do
-  expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
+# The headless package needs nothing of Qt: neither its dependencies
+# (dpkg-shlibdeps' findings) nor the libraries its programs load.
+cli_depends=$(dpkg-deb --field "$cli_deb" Depends)
+desktop_depends=$(dpkg-deb --field "$desktop_deb" Depends)
+[[ -n $cli_depends ]] || fail "tarnwick-cli depends on nothing (dpkg-shlibdeps found no libraries)"
+! grep -qi 'qt' <<< "$cli_depends" || fail "tarnwick-cli depends on Qt: $cli_depends"
+dpkg-deb -x "$cli_deb" "$work/cli-only"
+for program in "${cli_programs[@]}"; do
+  objdump -p "$work/cli-only/usr/bin/$program" | grep NEEDED > "$work/needed.txt" || fail "objdump -p $program"
+  ! grep -qi 'qt' "$work/needed.txt" || fail "$program loads Qt: $(grep -i qt "$work/needed.txt")"
 done
-for file in "${expected[@]}"; do
-  grep -qx "$file" "$work/contents.txt" || fail "the package lacks $file"
-done
-pass "the package holds all ${#expected[@]} files"
+pass "tarnwick-cli needs nothing of Qt"
+grep -Eq "(^|, )tarnwick-cli \(= $version\)(,|$)" <<< "$desktop_depends" ||
+  fail "tarnwick does not depend on tarnwick-cli (= $version): $desktop_depends"
+grep -q 'libqt6widgets6' <<< "$desktop_depends" || fail "tarnwick does not depend on Qt Widgets: $desktop_depends"
+pass "tarnwick depends on tarnwick-cli (= $version) and on Qt"
 
+# apt would find everything the packages depend on: tarnwick-cli alone, with
+# nothing of Qt to install, and both together.
+apt-get install --simulate -q "$cli_deb" > "$work/apt.txt" 2>&1 || { cat "$work/apt.txt"; fail "apt-get cannot install tarnwick-cli"; }
+! grep -i '^Inst .*qt' "$work/apt.txt" || fail "installing tarnwick-cli installs Qt"
+apt-get install --simulate -q "$cli_deb" "$desktop_deb" > "$work/apt.txt" 2>&1 ||
+  { cat "$work/apt.txt"; fail "apt-get cannot install tarnwick-cli and tarnwick"; }
+pass "apt-get --simulate install resolves their dependencies"
+
+contents() {  # contents DEB: the files (not the folders) the package installs
+  dpkg-deb --contents "$1" | awk '{print $NF}' | sed 's|^\./|/|' | grep -v '/$' | sort
+}
+contents "$cli_deb" > "$work/cli-contents.txt"
+contents "$desktop_deb" > "$work/desktop-contents.txt"
+both=$(comm -12 "$work/cli-contents.txt" "$work/desktop-contents.txt")
+[[ -z $both ]] || fail "files in both packages: $both"
+check_contents() {  # check_contents PACKAGE CONTENTS FILE...
+  local package=$1 list=$2 file
+  shift 2
+  for file in "$@"; do
+    grep -qx "$file" "$list" || fail "$package lacks $file"
+  done
+  pass "$package holds all $# files"
+}
+cli_expected=(/usr/share/doc/tarnwick-cli/copyright /usr/share/doc/tarnwick-cli/changelog.gz
+              /usr/share/doc/tarnwick-cli/README.md)
+for program in "${cli_programs[@]}"; do
+  cli_expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
+done
+check_contents tarnwick-cli "$work/cli-contents.txt" "${cli_expected[@]}"
+desktop_expected=(/usr/share/applications/tarnwick.desktop
+                  /usr/share/icons/hicolor/16x16/apps/tarnwick.png /usr/share/icons/hicolor/32x32/apps/tarnwick.png
+                  /usr/share/metainfo/org.tarnwick.Tarnwick.metainfo.xml
+                  /usr/share/doc/tarnwick/copyright /usr/share/doc/tarnwick/changelog.gz)
+for program in "${desktop_programs[@]}"; do
+  desktop_expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
+done
+check_contents tarnwick "$work/desktop-contents.txt" "${desktop_expected[@]}"
+
+# tarnwick-cli on its own, as a station without a display has it.
 root=$work/root
-dpkg-deb -x "$deb" "$root"
-desktop-file-validate "$root/usr/share/applications/tarnwick.desktop" || fail "desktop-file-validate"
-pass "desktop-file-validate"
-appstreamcli validate --no-net "$root/usr/share/metainfo/org.tarnwick.Tarnwick.metainfo.xml" ||
-  fail "appstreamcli validate"
-
-# Every program from the extracted root; the Qt ones need no display for this.
-for program in "${programs[@]}"; do
-  answer=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/$program" --version) || fail "$program --version"
+bin=$root/usr/bin
+dpkg-deb -x "$cli_deb" "$root"
+for program in "${cli_programs[@]}"; do
+  answer=$(env -u DISPLAY -u WAYLAND_DISPLAY "$bin/$program" --version) || fail "$program --version"
   [[ $answer == "$program $version" ]] || fail "$program --version said \"$answer\""
 done
-pass "every program answers --version with $version"
+pass "tarnwick-cli alone: its programs answer --version with $version"
 
 # A whole run: the packed image goes over a pseudo-terminal to the device.
-bin=$root/usr/bin
 head -c 4000 /dev/urandom > "$work/firmware.bin"
 "$bin/tarnwick-pack" "$work/firmware.bin" "$work/FIRMWARE.UPL"
 "$bin/tarnwick-device" --baud 0 --runs 1 --expect "$work/firmware.bin" > "$work/device.out" 2> "$work/device.err" &
@@ -84,6 +133,20 @@ device_pid=
 [[ $cli_status -eq 0 && $device_status -eq 0 ]] ||
   fail "programming from the package: tarnwick-cli exit $cli_status, tarnwick-device exit $device_status"
 pass "tarnwick-cli from the package programmed tarnwick-device on $port (4000 bytes)"
+
+# Then tarnwick beside it.
+dpkg-deb -x "$desktop_deb" "$root"
+desktop-file-validate "$root/usr/share/applications/tarnwick.desktop" || fail "desktop-file-validate"
+pass "desktop-file-validate"
+appstreamcli validate --no-net "$root/usr/share/metainfo/org.tarnwick.Tarnwick.metainfo.xml" ||
+  fail "appstreamcli validate"
+
+# Every program from the extracted root; the Qt ones need no display for this.
+for program in "${programs[@]}"; do
+  answer=$(env -u DISPLAY -u WAYLAND_DISPLAY "$bin/$program" --version) || fail "$program --version"
+  [[ $answer == "$program $version" ]] || fail "$program --version said \"$answer\""
+done
+pass "every program answers --version with $version"
 
 # Every page renders, groff has nothing to warn about, and it holds every
 # option the program's help lists, its exit statuses and, for the programs

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Makes the packages into build/packages/, with CPack:
-#   tarnwick_<version>_amd64.deb   from the Linux build (preset default);
+#   tarnwick-cli_<version>_amd64.deb  and tarnwick_<version>_amd64.deb (the
+#                                  desktop program, which depends on the
+#                                  first), from the Linux build (preset default);
 #   tarnwick-<version>-win64.zip   and -win32.zip, from the Windows builds
 #                                  (presets windows-x64, windows-x86), when
 #                                  mingw-w64 is installed (scripts/test.sh
 #                                  installs it; so does scripts/test-windows.sh).
 # Builds only what the packages hold; a build folder already there is reused.
+# Packages of an earlier run are removed first, so that build/packages/ holds
+# what this run made and nothing else.
 # Installs what is missing with apt-get.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +20,7 @@ scripts/ensure-deps.sh
 scripts/ensure-deps.sh help2man dpkg-dev file
 
 out=$PWD/build/packages
+rm -rf "$out"
 mkdir -p "$out"
 
 package() {  # package PRESET GENERATOR
