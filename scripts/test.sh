@@ -12,7 +12,7 @@ cmake --build --preset asan --parallel 2
 ctest --preset asan
 # The native Windows program, cross-built, tested under Wine.
 scripts/test-windows.sh
-# The Debian package and the Windows archives, made from the builds above,
+# The Debian packages and the Windows archives, made from the builds above,
 # then checked: lintian, the metadata validators, the files they hold, and
 # their programs run from them.
 scripts/package.sh
